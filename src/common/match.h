@@ -1,0 +1,16 @@
+// The program's own file-name pattern matcher, applied to long names on both
+// builds: "*" is any run of characters (dots included), "?" exactly one, ASCII
+// letters match either case. For a name without a dot, a pattern ending in
+// ".*" or "." also matches as the pattern less that ending, so "*.*" matches
+// every name and "*." every name without a dot.
+#pragma once
+
+#include <string_view>
+
+bool MatchPattern(std::string_view pattern, std::string_view name);
+
+// True when the pattern holds no "*" or "?": it names one entry.
+bool IsLiteralPattern(std::string_view pattern);
+
+// Letters compared without regard to ASCII case.
+bool EqualIgnoringCase(std::string_view a, std::string_view b);

@@ -1,0 +1,99 @@
+#include "engine/sweep.h"
+
+#include "common/names.h"
+#include "platform/platform.h"
+#include "rules/tables.h"
+#include "run/console.h"
+#include "run/messages.h"
+#include "run/run_state.h"
+
+void SplitFirstWord(std::string& line, std::string& word) {
+  size_t space = line.find(' ');
+  if (space == std::string::npos) {
+    word.clear();
+    line.clear();
+    return;
+  }
+  word.assign(line, 0, space);
+  line.erase(0, space + 1);
+}
+
+static void WriteFileLine(std::string_view message, std::string_view name) {
+  Write(message);
+  WriteName(JoinPath(run.currentDirText, name));
+  WriteLine();
+}
+
+void RemoveOne(std::string_view name, int64_t size) {
+  WriteFileLine(text::kRemoving, name);
+  if (run.askEachFile) {
+    Write(text::kConfirm);
+    Flush();
+    if (ReadAnswer() == 'N') return;
+  }
+  bool removed;
+  {
+    StopGate gate;
+    removed = RemoveFile(name);
+  }
+  if (removed) {
+    run.removedBytes += size;
+    return;
+  }
+  WriteFileLine(text::kCannotRemove, name);
+}
+
+static void MaskPass() {
+  for (int i = 0; i < maskList.count; ++i) {
+    std::string_view mask = maskList.masks[i].view();
+    // The file deleted must be the file found: a mask with a directory part
+    // finds entries there, so their names keep that part.
+    std::string_view dir = PathPart(mask);
+    TSearchRec rec;
+    bool found = SearchFirst(mask, kFilesOnly, rec);
+    while (found) {
+      RemoveOne(std::string(dir) + rec.name, rec.size);
+      found = SearchNext(rec);
+    }
+    SearchClose(rec);
+  }
+}
+
+static void RemoveDerived(std::string_view base, std::string derivedList) {
+  std::string derived;
+  while (!derivedList.empty()) {
+    SplitFirstWord(derivedList, derived);
+    // An empty word (the cut tail of a long rule line) would name the bare
+    // base name, a file no rule asked for.
+    if (derived.empty()) continue;
+    std::string candidate = std::string(base) + derived;
+    TSearchRec rec;
+    if (SearchFirst(candidate, kFilesOnly, rec)) {
+      int64_t size = rec.size;
+      SearchClose(rec);
+      RemoveOne(candidate, size);
+    } else {
+      SearchClose(rec);
+    }
+  }
+}
+
+static void RulePass() {
+  for (int i = 0; i < ruleTable.count; ++i) {
+    std::string derivedList(ruleTable.rules[i].view());
+    std::string source;
+    SplitFirstWord(derivedList, source);
+    TSearchRec rec;
+    bool found = SearchFirst("*" + source, kFilesOnly, rec);
+    while (found) {
+      RemoveDerived(BaseName(rec.name), derivedList);
+      found = SearchNext(rec);
+    }
+    SearchClose(rec);
+  }
+}
+
+void SweepDirectory() {
+  if (run.useMasks) MaskPass();
+  RulePass();
+}

@@ -1,0 +1,17 @@
+// The sweep of the current directory: the mask pass, then the rule pass.
+// Every deletion goes through RemoveOne, which announces the file, asks when
+// askEachFile is set, deletes it and adds its size to removedBytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+void SweepDirectory();
+
+// `name` is relative to the current directory.
+void RemoveOne(std::string_view name, int64_t size);
+
+// Cuts the first word off `line`: the text before the first space goes to
+// `word`, the text after it stays in `line`; with no space both become empty.
+void SplitFirstWord(std::string& line, std::string& word);

@@ -1,0 +1,195 @@
+// Console, keys, arguments and the interrupt on POSIX. Signals play the part
+// of console control events; the handler runs on the main thread, so the stop
+// gate defers it while the main flow is inside a guarded step.
+#include <errno.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+void StartFileSystem(const char* argv0);
+
+namespace {
+
+std::vector<std::string> arguments;
+
+// Each code page 866 byte as the terminal's character set spells it; built
+// once, so the break handler converts without calling iconv.
+char terminalText[256][8];
+unsigned char terminalLength[256];
+
+bool termiosSaved = false;
+struct termios savedTermios;
+volatile sig_atomic_t termiosChanged = 0;
+
+BreakHandler breakHandler = nullptr;
+volatile sig_atomic_t gateDepth = 0;
+volatile sig_atomic_t pendingSignal = 0;
+
+void WriteAll(const char* bytes, size_t count) {
+  while (count > 0) {
+    ssize_t n = write(STDOUT_FILENO, bytes, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    bytes += n;
+    count -= static_cast<size_t>(n);
+  }
+}
+
+void BuildTerminalTable() {
+  setlocale(LC_CTYPE, "");
+  const char* codeset = nl_langinfo(CODESET);
+  // A plain-ASCII locale cannot show Russian at all; today's terminals read
+  // UTF-8, so that is what it gets.
+  if (codeset == nullptr || strcmp(codeset, "ANSI_X3.4-1968") == 0) codeset = "UTF-8";
+  iconv_t cd = iconv_open(codeset, "CP866");
+  for (int b = 0; b < 256; ++b) {
+    terminalText[b][0] = static_cast<char>(b);
+    terminalLength[b] = 1;
+    if (b < 0x80 || cd == reinterpret_cast<iconv_t>(-1)) continue;
+    char in = static_cast<char>(b);
+    char* inPtr = &in;
+    size_t inLeft = 1;
+    char* outPtr = terminalText[b];
+    size_t outLeft = sizeof terminalText[b];
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
+      terminalText[b][0] = '?';
+      terminalLength[b] = 1;
+    } else {
+      terminalLength[b] = static_cast<unsigned char>(sizeof terminalText[b] - outLeft);
+    }
+  }
+  if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+}
+
+void RestoreTerminal() {
+  if (termiosChanged) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &savedTermios);
+    termiosChanged = 0;
+  }
+}
+
+uint32_t EventFor(int sig) {
+  switch (sig) {
+    case SIGINT: return 0;   // CTRL_C_EVENT
+    case SIGQUIT: return 1;  // CTRL_BREAK_EVENT
+    case SIGHUP: return 2;   // CTRL_CLOSE_EVENT
+    default: return 6;       // CTRL_SHUTDOWN_EVENT
+  }
+}
+
+void RunBreak(int sig) {
+  RestoreTerminal();
+  if (breakHandler != nullptr && breakHandler(EventFor(sig))) return;
+  signal(sig, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig);
+}
+
+void OnSignal(int sig) {
+  if (gateDepth > 0) {
+    pendingSignal = sig;
+    return;
+  }
+  RunBreak(sig);
+}
+
+}  // namespace
+
+void StartPlatform(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+  StartFileSystem(argc > 0 ? argv[0] : nullptr);
+  if (isatty(STDOUT_FILENO)) BuildTerminalTable();
+}
+
+const char* RawCommandLine() { return nullptr; }
+
+std::vector<std::string> SplitArguments() { return arguments; }
+
+bool StdOutIsCharDevice() {
+  struct stat st;
+  return fstat(STDOUT_FILENO, &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+bool StdOutIsConsole() { return isatty(STDOUT_FILENO) != 0; }
+
+void WriteStdOut(const char* bytes, size_t count) { WriteAll(bytes, count); }
+
+void WriteConsoleMessage(const char* bytes, size_t count) {
+  char out[256];
+  size_t used = 0;
+  for (size_t i = 0; i < count; ++i) {
+    unsigned char b = static_cast<unsigned char>(bytes[i]);
+    if (used + 8 > sizeof out) {
+      WriteAll(out, used);
+      used = 0;
+    }
+    memcpy(out + used, terminalText[b], terminalLength[b]);
+    used += terminalLength[b];
+  }
+  WriteAll(out, used);
+}
+
+void WriteConsoleName(const char* bytes, size_t count) {
+  std::string shown(bytes, count);
+  for (char& c : shown)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  WriteAll(shown.data(), shown.size());
+}
+
+bool ReadKeyPress(char& key) {
+  bool terminal = isatty(STDIN_FILENO) != 0;
+  if (terminal) {
+    if (!termiosSaved) {
+      if (tcgetattr(STDIN_FILENO, &savedTermios) != 0) terminal = false;
+      termiosSaved = terminal;
+    }
+  }
+  if (terminal) {
+    struct termios raw = savedTermios;
+    raw.c_lflag &= ~(ICANON | ECHO);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    termiosChanged = 1;
+    tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  }
+  ssize_t n;
+  do {
+    n = read(STDIN_FILENO, &key, 1);
+  } while (n < 0 && errno == EINTR);
+  if (terminal) RestoreTerminal();
+  return n == 1;
+}
+
+bool SetConsoleCtrlHandler(BreakHandler handler, bool add) {
+  breakHandler = add ? handler : nullptr;
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = add ? OnSignal : SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  for (int sig : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) sigaddset(&action.sa_mask, sig);
+  for (int sig : {SIGINT, SIGQUIT, SIGHUP, SIGTERM})
+    if (sigaction(sig, &action, nullptr) != 0) return false;
+  return true;
+}
+
+void EnterStopGate() { gateDepth = gateDepth + 1; }
+
+void LeaveStopGate() {
+  gateDepth = gateDepth - 1;
+  if (gateDepth == 0 && pendingSignal != 0) {
+    int sig = pendingSignal;
+    pendingSignal = 0;
+    RunBreak(sig);
+  }
+}

@@ -1,0 +1,189 @@
+// File-system services on POSIX, with the results of their Windows
+// counterparts: names found without regard to ASCII case, Windows attribute
+// bits, links never followed into directories.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "common/match.h"
+#include "common/names.h"
+#include "platform/listing-posix.h"
+#include "platform/platform.h"
+
+struct SearchState {
+  std::shared_ptr<Listing> listing;
+  std::string pattern;
+  uint32_t attrSet = 0;
+  size_t next = 0;
+  bool literal = false;
+};
+
+namespace {
+
+std::string programPath;
+std::string trackedDirectory;
+
+// The directory part of a pattern or name, resolved and ending in "/".
+std::string ResolvedDirectoryPart(std::string_view path) {
+  std::string_view dir = PathPart(path);
+  if (dir.empty()) return {};
+  std::string resolved = ResolveLiteralPath(dir);
+  if (resolved.back() != '/') resolved += '/';
+  return resolved;
+}
+
+bool Deliver(SearchState& state, TSearchRec& rec) {
+  Listing& listing = *state.listing;
+  while (state.next < listing.entries.size()) {
+    ListedEntry& entry = listing.entries[state.next++];
+    if (entry.removed || !MatchPattern(state.pattern, entry.name)) continue;
+    if (!ReadEntryAttributes(listing, entry)) continue;
+    if (!PassesFilter(entry.attributes, state.attrSet)) continue;
+    rec.name = entry.name;
+    rec.size = entry.size;
+    rec.attributes = entry.attributes;
+    return true;
+  }
+  return false;
+}
+
+void SetProgramPath(const char* argv0) {
+  char buffer[PATH_MAX + 1];
+  ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
+  if (n > 0) {
+    programPath.assign(buffer, static_cast<size_t>(n));
+  } else if (argv0 != nullptr) {
+    programPath = argv0;
+  }
+}
+
+}  // namespace
+
+void StartFileSystem(const char* argv0) {
+  SetProgramPath(argv0);
+  trackedDirectory = CurrentDirectory();
+}
+
+std::string ProgramPath() { return programPath; }
+
+bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec) {
+  rec.handle = nullptr;
+  std::string_view namePattern = NamePart(pattern);
+  if (namePattern.empty()) return false;
+  auto state = new SearchState;
+  state->listing = ListingFor(ResolvedDirectoryPart(pattern));
+  state->pattern.assign(namePattern);
+  state->attrSet = attrSet;
+  state->literal = IsLiteralPattern(namePattern);
+  rec.handle = state;
+  if (state->literal) {
+    state->next = state->listing->entries.size();
+    int32_t i = FindLiteral(*state->listing, namePattern);
+    if (i < 0) return false;
+    ListedEntry& entry = state->listing->entries[i];
+    if (!ReadEntryAttributes(*state->listing, entry) || !PassesFilter(entry.attributes, attrSet))
+      return false;
+    rec.name = entry.name;
+    rec.size = entry.size;
+    rec.attributes = entry.attributes;
+    return true;
+  }
+  return Deliver(*state, rec);
+}
+
+bool SearchNext(TSearchRec& rec) {
+  if (rec.handle == nullptr) return false;
+  return Deliver(*rec.handle, rec);
+}
+
+void SearchClose(TSearchRec& rec) {
+  delete rec.handle;
+  rec.handle = nullptr;
+}
+
+bool RemoveFile(std::string_view name) {
+  std::string_view leaf = NamePart(name);
+  if (leaf.empty() || !IsLiteralPattern(name)) return false;
+  auto listing = ListingFor(ResolvedDirectoryPart(name));
+  int32_t i = FindLiteral(*listing, leaf);
+  if (i < 0) return false;
+  ListedEntry& entry = listing->entries[i];
+  entry.known = false;  // judge the entry as it is now, not as it was listed
+  if (!ReadEntryAttributes(*listing, entry)) return false;
+  if ((entry.attributes & ~kAttrHidden) != kAttrArchive) return false;
+  std::string path = listing->path + entry.name;
+  if (unlink(path.c_str()) != 0) return false;
+  entry.removed = true;
+  return true;
+}
+
+bool ChangeDirectory(std::string_view path) {
+  if (path.empty()) return false;
+  std::string target(path);
+  if (chdir(target.c_str()) != 0) {
+    if (errno != ENOENT) return false;
+    target = ResolveLiteralPath(path);
+    if (chdir(target.c_str()) != 0) return false;
+  }
+  ForgetListings();
+  if (target[0] == '/') {
+    trackedDirectory = target;
+  } else {
+    trackedDirectory = JoinPath(trackedDirectory, target);
+  }
+  return true;
+}
+
+std::string CurrentDirectory() {
+  if (char* cwd = getcwd(nullptr, 0)) {
+    std::string current(cwd);
+    free(cwd);
+    return current;
+  }
+  return trackedDirectory;
+}
+
+int64_t FreeDiskBytes(uint8_t) {
+  struct statvfs vfs;
+  if (statvfs(".", &vfs) != 0) return -1;
+  return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+}
+
+struct ReadFileState {
+  int fd;
+};
+
+ReadFileState* OpenReadOnly(std::string_view path) {
+  std::string resolved = ResolveLiteralPath(path);
+  // Non-blocking, so that a FIFO standing in the companion file's place
+  // cannot hold up the start; it is refused as not a regular file.
+  int fd = open(resolved.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  return new ReadFileState{fd};
+}
+
+bool ReadBytes(ReadFileState* file, char* buffer, size_t capacity, size_t& got) {
+  got = 0;
+  while (true) {
+    ssize_t n = read(file->fd, buffer, capacity);
+    if (n >= 0) {
+      got = static_cast<size_t>(n);
+      return true;
+    }
+    if (errno != EINTR) return false;
+  }
+}
+
+void CloseReadOnly(ReadFileState* file) {
+  close(file->fd);
+  delete file;
+}

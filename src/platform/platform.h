@@ -1,0 +1,119 @@
+// The file-system, console and process services kelvo needs from the system.
+// One header, two implementations: platform-win32 (kernel32) and
+// platform-posix (the same results on Linux). Names are byte strings as the
+// system gives them; relative names are relative to the current directory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Windows attribute bits; the POSIX layer reports the same bits.
+constexpr uint32_t kAttrReadOnly = 0x01;
+constexpr uint32_t kAttrHidden = 0x02;
+constexpr uint32_t kAttrSystem = 0x04;
+constexpr uint32_t kAttrVolume = 0x08;
+constexpr uint32_t kAttrDirectory = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
+constexpr uint32_t kAttrArchive = 0x20;
+constexpr uint32_t kAttrReparsePoint = 0x400;
+
+// Attribute sets the program searches with: plain and read-only files only,
+// and every entry.
+constexpr uint32_t kFilesOnly = 0x20;
+constexpr uint32_t kEveryEntry = 0x3F;
+
+struct SearchState;  // the platform's open search
+
+// One directory-search result. `size` is the full 64-bit size.
+struct TSearchRec {
+  std::string name;
+  int64_t size = 0;
+  uint32_t attributes = 0;
+  SearchState* handle = nullptr;
+};
+
+// Called once from main before anything else.
+void StartPlatform(int argc, char** argv);
+
+// --- File system ---------------------------------------------------------
+
+// Full path of the running program file.
+std::string ProgramPath();
+
+// Finds the entries whose long name matches `pattern` (MatchPattern) and
+// whose attributes pass the filter: an entry with a hidden, system, volume or
+// directory bit that `attrSet` lacks is passed over. The pattern may carry a
+// directory part. Call SearchClose once after every SearchFirst.
+bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec);
+bool SearchNext(TSearchRec& rec);
+void SearchClose(TSearchRec& rec);
+
+// Deletes one file named literally; fails for a read-only file, for anything
+// that is not a file or a link, and for a name holding "*" or "?".
+bool RemoveFile(std::string_view name);
+
+// Enters a directory; CurrentDirectory reports where the process stands
+// (a drive root ends in the separator, other directories do not).
+bool ChangeDirectory(std::string_view path);
+std::string CurrentDirectory();
+
+// Free bytes on drive `drive` (0: the current one, 1: A:, ...), -1 on failure.
+int64_t FreeDiskBytes(uint8_t drive);
+
+// Companion files: opened read-only, only when they are regular files.
+struct ReadFileState;
+ReadFileState* OpenReadOnly(std::string_view path);
+// Reads up to `capacity` bytes; false on a read error, `got` 0 at the end.
+bool ReadBytes(ReadFileState* file, char* buffer, size_t capacity, size_t& got);
+void CloseReadOnly(ReadFileState* file);
+
+// --- Command line --------------------------------------------------------
+
+// The command line as one text (GetCommandLineA), or nullptr where the
+// system hands the program its arguments already split.
+const char* RawCommandLine();
+// The arguments after the program name, where the system split them.
+std::vector<std::string> SplitArguments();
+
+// --- Console -------------------------------------------------------------
+
+// Standard output is a character device (GetFileType); lines are then
+// written out at once.
+bool StdOutIsCharDevice();
+// Standard output is a console the user reads: text is converted for it.
+bool StdOutIsConsole();
+// Writes bytes to standard output as they are.
+void WriteStdOut(const char* bytes, size_t count);
+// Writes code page 866 message text to the console, converted so the user
+// can read it. Safe inside the break handler.
+void WriteConsoleMessage(const char* bytes, size_t count);
+// Writes a file or directory name to the console, control bytes shown as "?".
+void WriteConsoleName(const char* bytes, size_t count);
+
+// Waits for the next key press on standard input: a console, a terminal, or
+// the bytes of a file or pipe. False when no key can be had any more.
+bool ReadKeyPress(char& key);
+
+// --- Interrupt -----------------------------------------------------------
+
+// The console control handler: gets the event type, returns true when the
+// event is handled. On POSIX SIGINT, SIGQUIT, SIGHUP and SIGTERM are the
+// events; after a handler that returns false the signal ends the process.
+using BreakHandler = int (*)(uint32_t eventType);
+bool SetConsoleCtrlHandler(BreakHandler handler, bool add);
+
+// The stop gate: the main flow holds it around each deletion, directory change
+// and console write, so the break handler never runs in the middle of one.
+// The break handler enters it and never leaves it.
+void EnterStopGate();
+void LeaveStopGate();
+
+// Holds the stop gate for a scope.
+struct StopGate {
+  StopGate() { EnterStopGate(); }
+  ~StopGate() { LeaveStopGate(); }
+  StopGate(const StopGate&) = delete;
+  StopGate& operator=(const StopGate&) = delete;
+};

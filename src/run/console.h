@@ -1,0 +1,31 @@
+// Console output on standard output through a 128-byte buffer, and the Y/N
+// answer reader. Message texts are code page 866 bytes, names are written as
+// the system gives them; lines end in CR LF. On a character device every
+// line is written out at once, elsewhere the buffer is written when it fills
+// and at exit.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+void StartConsole();
+
+void Write(std::string_view message);
+// A file or directory name: bytes kept, shown safely on a console.
+void WriteName(std::string_view name);
+void WriteChar(char ch);
+void WriteInt(int64_t value, int width);
+void WriteLine();
+// Writes the buffer out when standard output is a character device.
+void Flush();
+// Writes the buffer out wherever standard output goes (exit, break handler).
+void FlushAll();
+
+// The decimal text of `value` with a leading "-" when negative, padded on the
+// left with spaces to `width` characters; never cut.
+std::string FormatInt(int64_t value, int width);
+
+// Waits for Y or N, echoes it and a line end, returns it upper-cased. When no
+// key can be had any more the answer is N.
+char ReadAnswer();

@@ -1,0 +1,51 @@
+#include "run/run_sequence.h"
+
+#include "engine/sweep.h"
+#include "platform/platform.h"
+#include "rules/tables.h"
+#include "run/console.h"
+#include "run/messages.h"
+#include "run/run_state.h"
+
+static void WriteBanner() {
+  Write(text::kBanner1);
+  WriteLine();
+  Write(text::kBanner2);
+  WriteLine();
+  Write(text::kBanner3);
+  WriteLine();
+}
+
+static void WriteSummary(int64_t freeBefore) {
+  Write(std::string(48, '_'));
+  WriteLine();
+  Write(text::kRemovedSize);
+  WriteInt(run.removedBytes, 10);
+  Write(text::kBytes);
+  WriteLine();
+  int64_t freeAfter = FreeDiskBytes(run.driveNumber);
+  Write(text::kFreed);
+  WriteInt(freeAfter - freeBefore, 10);
+  Write(text::kBytes);
+  WriteLine();
+}
+
+int RunKelvo() {
+  StartConsole();
+  maskList.count = 0;
+  InstallBuiltInRules(ruleTable);
+  ResetRunState();
+  WriteBanner();
+  // The break handler and the command line come here.
+  int64_t freeBefore = FreeDiskBytes(run.driveNumber);
+  char startAnswer = 0;
+  if (run.askAtStart) {
+    Write(text::kAskStart);
+    Flush();
+    startAnswer = ReadAnswer();
+  }
+  if (startAnswer != 'N') SweepDirectory();
+  WriteSummary(freeBefore);
+  FlushAll();
+  return 0;
+}

@@ -1,0 +1,22 @@
+// The program-wide run state: options, the removed total and the directory
+// text that messages name. Set up once at start, before the command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct RunState {
+  std::string startDirectory;
+  std::string currentDirText;
+  bool useMasks = true;
+  bool recurse = false;
+  bool askAtStart = true;
+  bool askEachFile = true;
+  int64_t removedBytes = 0;
+  uint8_t driveNumber = 0;  // 0: the current drive
+};
+
+extern RunState run;
+
+// Sets every field to its start value; startDirectory is where we stand.
+void ResetRunState();
