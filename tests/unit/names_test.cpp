@@ -1,0 +1,108 @@
+#include "common/names.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr PathStyle kWin = PathStyle::Windows;
+constexpr PathStyle kPosix = PathStyle::Posix;
+
+struct Split {
+  std::string_view path, name, extension, base;
+};
+
+// Checks every helper on one text, so a case reads as one line of the table.
+void ExpectSplit(std::string_view text, PathStyle style, Split want) {
+  SCOPED_TRACE(std::string(text));
+  EXPECT_EQ(PathPart(text, style), want.path);
+  EXPECT_EQ(NamePart(text, style), want.name);
+  EXPECT_EQ(ExtensionPart(text, style), want.extension);
+  EXPECT_EQ(BaseName(text, style), want.base);
+}
+
+}  // namespace
+
+TEST(Unit, OnlyTheLastDotStartsTheExtension) {
+  for (PathStyle style : {kWin, kPosix}) {
+    ExpectSplit("A.B.C", style, {"", "A.B.C", ".C", "A.B"});
+    ExpectSplit("prog.pas", style, {"", "prog.pas", ".pas", "prog"});
+    ExpectSplit("NOEXT", style, {"", "NOEXT", "", "NOEXT"});
+    ExpectSplit("", style, {"", "", "", ""});
+  }
+}
+
+TEST(Unit, ANameEndingInADotHasTheDotAsItsExtension) {
+  for (PathStyle style : {kWin, kPosix}) {
+    ExpectSplit("name.", style, {"", "name.", ".", "name"});
+    ExpectSplit("..", style, {"", "..", ".", "."});
+    ExpectSplit(".hidden", style, {"", ".hidden", ".hidden", ""});
+  }
+}
+
+TEST(Unit, ADotInADirectoryIsNoExtensionOfTheName) {
+  ExpectSplit("DIR.X\\FILE", kWin, {"DIR.X\\", "FILE", "", "FILE"});
+  ExpectSplit("C:OLD.D\\NOEXT", kWin, {"C:OLD.D\\", "NOEXT", "", "NOEXT"});
+  ExpectSplit("dir.x/file", kPosix, {"dir.x/", "file", "", "file"});
+  ExpectSplit("a.b/c.d/e", kPosix, {"a.b/c.d/", "e", "", "e"});
+}
+
+TEST(Unit, WindowsSplitsAtBackslashAndDriveColon) {
+  ExpectSplit("C:\\", kWin, {"C:\\", "", "", ""});
+  ExpectSplit("C:", kWin, {"C:", "", "", ""});
+  ExpectSplit("C:A.EXE", kWin, {"C:", "A.EXE", ".EXE", "A"});
+  ExpectSplit("C:\\WORK\\SUB\\X.BAK", kWin, {"C:\\WORK\\SUB\\", "X.BAK", ".BAK", "X"});
+  ExpectSplit("\\\\server\\share\\a.b", kWin, {"\\\\server\\share\\", "a.b", ".b", "a"});
+}
+
+TEST(Unit, PosixSplitsOnlyAtSlash) {
+  ExpectSplit("/", kPosix, {"/", "", "", ""});
+  ExpectSplit("/home/user/x.bak", kPosix, {"/home/user/", "x.bak", ".bak", "x"});
+  // Backslash and colon are ordinary name bytes on POSIX.
+  ExpectSplit("a\\b.c", kPosix, {"", "a\\b.c", ".c", "a\\b"});
+  ExpectSplit("c:x.pas", kPosix, {"", "c:x.pas", ".pas", "c:x"});
+  ExpectSplit("dir/we:ird.c\\d", kPosix, {"dir/", "we:ird.c\\d", ".c\\d", "we:ird"});
+}
+
+TEST(Unit, WindowsTreatsSlashAsAnOrdinaryByte) {
+  ExpectSplit("a/b.c", kWin, {"", "a/b.c", ".c", "a/b"});
+  ExpectSplit("SUB\\x/y.z", kWin, {"SUB\\", "x/y.z", ".z", "x/y"});
+}
+
+TEST(Unit, SeparatorsBelongToTheirStyle) {
+  EXPECT_TRUE(IsSeparator('\\', kWin));
+  EXPECT_TRUE(IsSeparator(':', kWin));
+  EXPECT_FALSE(IsSeparator('/', kWin));
+  EXPECT_TRUE(IsSeparator('/', kPosix));
+  EXPECT_FALSE(IsSeparator('\\', kPosix));
+  EXPECT_FALSE(IsSeparator(':', kPosix));
+  EXPECT_EQ(JoinSeparator(kWin), '\\');
+  EXPECT_EQ(JoinSeparator(kPosix), '/');
+}
+
+TEST(Unit, JoiningAddsASeparatorOnlyWhenTheDirectoryLacksOne) {
+  EXPECT_EQ(JoinPath("C:\\", "A.EXE", kWin), "C:\\A.EXE");
+  EXPECT_EQ(JoinPath("C:\\WORK", "A.EXE", kWin), "C:\\WORK\\A.EXE");
+  EXPECT_EQ(JoinPath("Z:\\tmp\\", "x", kWin), "Z:\\tmp\\x");
+  EXPECT_EQ(JoinPath("/", "a.exe", kPosix), "/a.exe");
+  EXPECT_EQ(JoinPath("/home/user", "a.exe", kPosix), "/home/user/a.exe");
+  // Each style only recognises its own separator at the end.
+  EXPECT_EQ(JoinPath("/home/", "a", kWin), "/home/\\a");
+  EXPECT_EQ(JoinPath("dir\\", "a", kPosix), "dir\\/a");
+}
+
+TEST(Unit, AsciiUpperChangesOnlyLatinLowercaseLetters) {
+  EXPECT_EQ(AsciiUpper("prog.pas"), "PROG.PAS");
+  EXPECT_EQ(AsciiUpper("MiXeD_09.~b"), "MIXED_09.~B");
+  EXPECT_EQ(AsciiUpper("az"), "AZ");
+  // Neighbours of a-z whose codes differ from a capital by 32 stay.
+  EXPECT_EQ(AsciiUpper("`{|}~@[\\]^"), "`{|}~@[\\]^");
+  // Code page 866 letters (а п р я ё) and other high bytes stay.
+  const std::string high = "\xA0\xAF\xE0\xEF\xF1\x80\xFF";
+  EXPECT_EQ(AsciiUpper(high), high);
+  const std::string withNul("a\0b", 3);
+  EXPECT_EQ(AsciiUpper(withNul), std::string("A\0B", 3));
+  EXPECT_EQ(AsciiUpper(""), "");
+}
