@@ -45,7 +45,7 @@ void RemoveOne(std::string_view name, int64_t size) {
 
 static void MaskPass() {
   for (int i = 0; i < maskList.count; ++i) {
-    std::string_view mask = maskList.masks[i].view();
+    std::string_view mask = SlotView(maskList.masks[i]);
     // The file deleted must be the file found: a mask with a directory part
     // finds entries there, so their names keep that part.
     std::string_view dir = PathPart(mask);
@@ -80,7 +80,7 @@ static void RemoveDerived(std::string_view base, std::string derivedList) {
 
 static void RulePass() {
   for (int i = 0; i < ruleTable.count; ++i) {
-    std::string derivedList(ruleTable.rules[i].view());
+    std::string derivedList(SlotView(ruleTable.rules[i]));
     std::string source;
     SplitFirstWord(derivedList, source);
     TSearchRec rec;

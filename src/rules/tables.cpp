@@ -12,6 +12,6 @@ void InstallBuiltInRules(RuleTable& table) {
       ".FOR .EXE .OBJ ",
       ".BAK .BAK ",
   };
-  for (int i = 0; i < 4; ++i) table.rules[i].Store(kBuiltIn[i]);
+  for (int i = 0; i < 4; ++i) StoreSlot(table.rules[i], kBuiltIn[i]);
   table.count = 4;
 }

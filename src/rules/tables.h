@@ -11,13 +11,18 @@ template <size_t Capacity>
 struct SlotText {
   unsigned char length = 0;
   char chars[Capacity] = {};
-
-  void Store(std::string_view text) {
-    length = static_cast<unsigned char>(text.size() < Capacity ? text.size() : Capacity);
-    for (size_t i = 0; i < length; ++i) chars[i] = text[i];
-  }
-  std::string_view view() const { return {chars, length}; }
 };
+
+template <size_t Capacity>
+void StoreSlot(SlotText<Capacity>& slot, std::string_view text) {
+  slot.length = static_cast<unsigned char>(text.size() < Capacity ? text.size() : Capacity);
+  for (size_t i = 0; i < slot.length; ++i) slot.chars[i] = text[i];
+}
+
+template <size_t Capacity>
+std::string_view SlotView(const SlotText<Capacity>& slot) {
+  return {slot.chars, slot.length};
+}
 
 constexpr int kMaxMasks = 30;
 constexpr size_t kMaskLength = 12;

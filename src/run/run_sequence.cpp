@@ -2,7 +2,9 @@
 
 #include "engine/sweep.h"
 #include "platform/platform.h"
+#include "rules/rule_files.h"
 #include "rules/tables.h"
+#include "run/command_line.h"
 #include "run/console.h"
 #include "run/messages.h"
 #include "run/run_state.h"
@@ -32,11 +34,16 @@ static void WriteSummary(int64_t freeBefore) {
 
 int RunKelvo() {
   StartConsole();
-  maskList.count = 0;
-  InstallBuiltInRules(ruleTable);
+  LoadMaskFile(maskList);
+  LoadRuleFile(ruleTable);
   ResetRunState();
   WriteBanner();
-  // The break handler and the command line come here.
+  // The break handler comes here.
+  CommandLineResult commandLine = ParseCommandLine();
+  if (commandLine.endRun) {
+    FlushAll();
+    return commandLine.exitCode;
+  }
   int64_t freeBefore = FreeDiskBytes(run.driveNumber);
   char startAnswer = 0;
   if (run.askAtStart) {
