@@ -122,7 +122,7 @@ bool ReadEntryAttributes(Listing& listing, ListedEntry& entry) {
     attributes = kAttrArchive | ((st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
     size = st.st_size;
   } else if (S_ISDIR(st.st_mode)) {
-    attributes = kAttrDirectory;
+    attributes = kAttrDirectory | ((st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
     if (st.st_dev != listing.device) attributes |= kAttrReparsePoint;
   } else if (S_ISLNK(st.st_mode)) {
     // A link is never followed: one to a directory is not entered, one to a

@@ -121,6 +121,26 @@ bool RemoveFile(std::string_view name) {
   return true;
 }
 
+// Where the process stands when the system cannot say (a path longer than
+// getcwd reports): the last known directory with each change applied.
+void TrackChange(std::string_view target) {
+  if (!target.empty() && target[0] == '/') trackedDirectory.assign(1, '/');
+  size_t pos = 0;
+  while (pos <= target.size()) {
+    size_t end = target.find('/', pos);
+    if (end == std::string_view::npos) end = target.size();
+    std::string_view part = target.substr(pos, end - pos);
+    if (part == "..") {
+      size_t cut = trackedDirectory.rfind('/');
+      trackedDirectory.resize(cut == 0 || cut == std::string::npos ? 1 : cut);
+    } else if (!part.empty() && part != ".") {
+      if (trackedDirectory.empty() || trackedDirectory.back() != '/') trackedDirectory += '/';
+      trackedDirectory.append(part);
+    }
+    pos = end + 1;
+  }
+}
+
 bool ChangeDirectory(std::string_view path) {
   if (path.empty()) return false;
   std::string target(path);
@@ -130,13 +150,29 @@ bool ChangeDirectory(std::string_view path) {
     if (chdir(target.c_str()) != 0) return false;
   }
   ForgetListings();
-  if (target[0] == '/') {
-    trackedDirectory = target;
-  } else {
-    trackedDirectory = JoinPath(trackedDirectory, target);
-  }
+  TrackChange(target);
   return true;
 }
+
+bool EnterSubdirectory(std::string_view name) {
+  std::string leaf(name);
+#ifdef O_PATH
+  int fd = open(leaf.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+#else
+  int fd = open(leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+#endif
+  if (fd < 0) return false;
+  struct stat inside, here;
+  bool entered = fstat(fd, &inside) == 0 && stat(".", &here) == 0 &&
+                 inside.st_dev == here.st_dev && fchdir(fd) == 0;
+  close(fd);
+  if (!entered) return false;
+  ForgetListings();
+  TrackChange(leaf);
+  return true;
+}
+
+bool ReturnToDirectory(const char* path) { return chdir(path) == 0; }
 
 std::string CurrentDirectory() {
   if (char* cwd = getcwd(nullptr, 0)) {

@@ -81,6 +81,10 @@ bool ChangeDirectory(std::string_view path) {
   return SetCurrentDirectoryA(std::string(path).c_str()) != 0;
 }
 
+bool EnterSubdirectory(std::string_view name) { return ChangeDirectory(name); }
+
+bool ReturnToDirectory(const char* path) { return SetCurrentDirectoryA(path) != 0; }
+
 std::string CurrentDirectory() {
   char path[MAX_PATH + 1];
   DWORD n = GetCurrentDirectoryA(sizeof path, path);

@@ -59,6 +59,14 @@ bool RemoveFile(std::string_view name);
 bool ChangeDirectory(std::string_view path);
 std::string CurrentDirectory();
 
+// Enters a subdirectory found by a search, never through a link and never
+// onto another file system, so a descent stays inside its tree.
+bool EnterSubdirectory(std::string_view name);
+
+// Returns to an absolute directory without allocating memory: safe inside
+// the break handler.
+bool ReturnToDirectory(const char* path);
+
 // Free bytes on drive `drive` (0: the current one, 1: A:, ...), -1 on failure.
 int64_t FreeDiskBytes(uint8_t drive);
 

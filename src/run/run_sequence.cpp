@@ -1,9 +1,11 @@
 #include "run/run_sequence.h"
 
+#include "engine/descent.h"
 #include "engine/sweep.h"
 #include "platform/platform.h"
 #include "rules/rule_files.h"
 #include "rules/tables.h"
+#include "run/break_handler.h"
 #include "run/command_line.h"
 #include "run/console.h"
 #include "run/messages.h"
@@ -38,7 +40,7 @@ int RunKelvo() {
   LoadRuleFile(ruleTable);
   ResetRunState();
   WriteBanner();
-  // The break handler comes here.
+  InstallBreakHandler();
   CommandLineResult commandLine = ParseCommandLine();
   if (commandLine.endRun) {
     FlushAll();
@@ -51,7 +53,12 @@ int RunKelvo() {
     Flush();
     startAnswer = ReadAnswer();
   }
-  if (startAnswer != 'N') SweepDirectory();
+  if (startAnswer != 'N') {
+    if (run.recurse)
+      DescendTree();
+    else
+      SweepDirectory();
+  }
   WriteSummary(freeBefore);
   FlushAll();
   return 0;

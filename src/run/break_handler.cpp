@@ -1,0 +1,20 @@
+#include "run/break_handler.h"
+
+#include "platform/platform.h"
+#include "run/console.h"
+#include "run/messages.h"
+#include "run/run_state.h"
+
+static int OnBreak(uint32_t) {
+  // Taken for good: the main flow finishes the step it is in and can start
+  // no other deletion, directory change or console write.
+  EnterStopGate();
+  ReturnToDirectory(run.startDirectory.c_str());
+  Write("\r\n");
+  Write(text::kStopped);
+  Write("\r\n");
+  FlushAll();
+  return 0;
+}
+
+void InstallBreakHandler() { SetConsoleCtrlHandler(OnBreak, true); }
