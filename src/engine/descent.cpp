@@ -10,7 +10,7 @@
 void DescendTree() {
   SweepDirectory();
   TSearchRec rec;
-  bool found = SearchFirst("*.*", kEveryEntry, rec);
+  bool found = SearchFirst("*.*", kEveryEntry | kOnlyDirectories, rec);
   while (found) {
     // Only a plain directory is entered: links, mount points, hidden,
     // read-only and dot directories are passed over without a word.

@@ -140,6 +140,17 @@ bool ReadEntryAttributes(Listing& listing, ListedEntry& entry) {
   return true;
 }
 
+bool MayPassFilter(const ListedEntry& entry, uint32_t attrSet) {
+  uint32_t known = entry.name[0] == '.' ? kAttrHidden : 0;
+  switch (entry.type) {
+    case DT_REG: return PassesFilter(known | kAttrArchive, attrSet);
+    case DT_DIR: return PassesFilter(known | kAttrDirectory, attrSet);
+    case DT_LNK:
+    case DT_UNKNOWN: return PassesFilter(known, attrSet & ~kOnlyDirectories);
+    default: return PassesFilter(known | kAttrSystem, attrSet);
+  }
+}
+
 std::string ResolveLiteralPath(std::string_view path) {
   std::string whole(path);
   struct stat st;

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.h"
+
 struct ListedEntry {
   std::string name;
   int64_t size = 0;
@@ -46,8 +48,12 @@ bool ReadEntryAttributes(Listing& listing, ListedEntry& entry);
 
 // Attribute filter of the searches.
 inline bool PassesFilter(uint32_t attributes, uint32_t attrSet) {
+  if ((attrSet & kOnlyDirectories) && !(attributes & kAttrDirectory)) return false;
   return (attributes & 0x1E & ~attrSet) == 0;
 }
+
+// False when the directory read alone shows that the entry cannot pass.
+bool MayPassFilter(const ListedEntry& entry, uint32_t attrSet);
 
 // A path in which each component that does not exist as written is replaced
 // by an entry equal to it without regard to ASCII case, where there is one.

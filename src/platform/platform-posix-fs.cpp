@@ -40,7 +40,8 @@ bool Deliver(SearchState& state, TSearchRec& rec) {
   Listing& listing = *state.listing;
   while (state.next < listing.entries.size()) {
     ListedEntry& entry = listing.entries[state.next++];
-    if (entry.removed || !MatchPattern(state.pattern, entry.name)) continue;
+    if (entry.removed || !MayPassFilter(entry, state.attrSet)) continue;
+    if (!MatchPattern(state.pattern, entry.name)) continue;
     if (!ReadEntryAttributes(listing, entry)) continue;
     if (!PassesFilter(entry.attributes, state.attrSet)) continue;
     rec.name = entry.name;

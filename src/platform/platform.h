@@ -23,6 +23,9 @@ constexpr uint32_t kAttrReparsePoint = 0x400;
 // and every entry.
 constexpr uint32_t kFilesOnly = 0x20;
 constexpr uint32_t kEveryEntry = 0x3F;
+// Added to a set, passes over every entry without the directory bit as well,
+// so a search for subdirectories need not look at each file.
+constexpr uint32_t kOnlyDirectories = 0x10000;
 
 struct SearchState;  // the platform's open search
 
@@ -44,7 +47,8 @@ std::string ProgramPath();
 
 // Finds the entries whose long name matches `pattern` (MatchPattern) and
 // whose attributes pass the filter: an entry with a hidden, system, volume or
-// directory bit that `attrSet` lacks is passed over. The pattern may carry a
+// directory bit that `attrSet` lacks is passed over (and, with
+// kOnlyDirectories, one without the directory bit). The pattern may carry a
 // directory part. Call SearchClose once after every SearchFirst.
 bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec);
 bool SearchNext(TSearchRec& rec);
