@@ -52,6 +52,15 @@ bool Deliver(SearchState& state, TSearchRec& rec) {
   return false;
 }
 
+std::string SystemCurrentDirectory() {
+  std::string current;
+  if (char* cwd = getcwd(nullptr, 0)) {
+    current = cwd;
+    free(cwd);
+  }
+  return current;
+}
+
 void SetProgramPath(const char* argv0) {
   char buffer[PATH_MAX + 1];
   ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
@@ -66,7 +75,7 @@ void SetProgramPath(const char* argv0) {
 
 void StartFileSystem(const char* argv0) {
   SetProgramPath(argv0);
-  trackedDirectory = CurrentDirectory();
+  trackedDirectory = SystemCurrentDirectory();
 }
 
 std::string ProgramPath() { return programPath; }
@@ -122,24 +131,21 @@ bool RemoveFile(std::string_view name) {
   return true;
 }
 
-// Where the process stands when the system cannot say (a path longer than
-// getcwd reports): the last known directory with each change applied.
+// Where the process stands. A descent moves one level at a time and never
+// through a link, so each step is applied to the text instead of asking the
+// system, whose answer costs a walk up the whole path in a deep tree.
 void TrackChange(std::string_view target) {
-  if (!target.empty() && target[0] == '/') trackedDirectory.assign(1, '/');
-  size_t pos = 0;
-  while (pos <= target.size()) {
-    size_t end = target.find('/', pos);
-    if (end == std::string_view::npos) end = target.size();
-    std::string_view part = target.substr(pos, end - pos);
-    if (part == "..") {
-      size_t cut = trackedDirectory.rfind('/');
-      trackedDirectory.resize(cut == 0 || cut == std::string::npos ? 1 : cut);
-    } else if (!part.empty() && part != ".") {
-      if (trackedDirectory.empty() || trackedDirectory.back() != '/') trackedDirectory += '/';
-      trackedDirectory.append(part);
-    }
-    pos = end + 1;
+  if (target == "..") {
+    size_t cut = trackedDirectory.rfind('/');
+    trackedDirectory.resize(cut == 0 || cut == std::string::npos ? 1 : cut);
+    return;
   }
+  if (target.find('/') == std::string_view::npos && target != ".") {
+    if (trackedDirectory.empty() || trackedDirectory.back() != '/') trackedDirectory += '/';
+    trackedDirectory.append(target);
+    return;
+  }
+  trackedDirectory = SystemCurrentDirectory();
 }
 
 bool ChangeDirectory(std::string_view path) {
@@ -175,14 +181,7 @@ bool EnterSubdirectory(std::string_view name) {
 
 bool ReturnToDirectory(const char* path) { return chdir(path) == 0; }
 
-std::string CurrentDirectory() {
-  if (char* cwd = getcwd(nullptr, 0)) {
-    std::string current(cwd);
-    free(cwd);
-    return current;
-  }
-  return trackedDirectory;
-}
+std::string CurrentDirectory() { return trackedDirectory; }
 
 int64_t FreeDiskBytes(uint8_t) {
   struct statvfs vfs;
