@@ -1,0 +1,75 @@
+// The built-in rules at work in one directory: what is offered, in which
+// order, what goes, and the bytes written about it.
+#include <gtest/gtest.h>
+
+#include "expect.h"
+#include "runner.h"
+#include "tree.h"
+
+namespace e2e {
+namespace {
+
+TEST(BuiltInRules, DeleteDerivedFilesAndBackupsOnly) {
+  ScopedTree tree({"A.PAS=program a;", "A.EXE=MZ-image", "A.TPU=unit", "B.BAK=old", "C.EXE=MZ"});
+  RunResult run = RunKelvo(tree, Keys("yyyy"));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(SameOutput(run, Opening('Y')
+                                  .Offer(tree, "A.EXE", 'Y')
+                                  .Offer(tree, "A.TPU", 'Y')
+                                  .Offer(tree, "B.BAK", 'Y')
+                                  .Summary(8 + 4 + 3)));
+  // C.EXE has no source beside it.
+  EXPECT_EQ(tree.Left(), (Names{"A.PAS", "C.EXE"}));
+}
+
+TEST(BuiltInRules, FortranRulesApplyInTheirOrder) {
+  // The .FOR made from F.FTN goes before the .FOR rule looks for sources, so
+  // only G.FOR, a source of its own, gets its object file deleted by it.
+  ScopedTree tree({"F.FTN", "F.FOR=for", "F.OBJ=o", "G.FOR", "G.EXE=exe", "G.OBJ=obj"});
+  RunResult run = RunKelvo(tree, Keys("yyyyyy"));
+  EXPECT_TRUE(SameOutput(run, Opening('Y')
+                                  .Offer(tree, "F.FOR", 'Y')
+                                  .Offer(tree, "F.OBJ", 'Y')
+                                  .Offer(tree, "G.EXE", 'Y')
+                                  .Offer(tree, "G.OBJ", 'Y')
+                                  .Summary(3 + 1 + 3 + 3)));
+  EXPECT_EQ(tree.Left(), (Names{"F.FTN", "G.FOR"}));
+}
+
+TEST(BuiltInRules, BackupIsOfferedOnceThoughItIsItsOwnSource) {
+  ScopedTree tree({"X.BAK=backup", "X.PAS"});
+  RunResult run = RunKelvo(tree, Keys("yyy"));
+  EXPECT_TRUE(SameOutput(run, Opening('Y').Offer(tree, "X.BAK", 'Y').Summary(6)));
+  EXPECT_EQ(tree.Left(), (Names{"X.PAS"}));
+
+  // Kept on N, it still is not offered a second time.
+  tree.Add("X.BAK=backup");
+  run = RunKelvo(tree, Keys("ynyy"));
+  EXPECT_TRUE(SameOutput(run, Opening('Y').Offer(tree, "X.BAK", 'N').Summary(0)));
+  EXPECT_EQ(tree.Left(), (Names{"X.BAK", "X.PAS"}));
+}
+
+TEST(BuiltInRules, CandidateInOtherCaseIsAnnouncedAsBuiltAndDeleted) {
+  // The name is the source's base with the rule's extension; the file
+  // deleted is the one the file system finds for it.
+  ScopedTree tree({"prog.pas", "PROG.EXE=12345"});
+  RunResult run = RunKelvo(tree, Keys("yy"));
+  EXPECT_TRUE(SameOutput(run, Opening('Y').Offer(tree, "prog.EXE", 'Y').Summary(5)));
+  EXPECT_EQ(tree.Left(), (Names{"prog.pas"}));
+}
+
+TEST(BuiltInRules, ReadOnlyFileIsReportedAndNotCounted) {
+  ScopedTree tree({"A.PAS", "ro:A.EXE=12345", "A.TPU=xy"});
+  RunResult run = RunKelvo(tree, Keys("yyy"));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(SameOutput(run, Opening('Y')
+                                  .Offer(tree, "A.EXE", 'Y')
+                                  .CannotRemove(tree, "A.EXE")
+                                  .Offer(tree, "A.TPU", 'Y')
+                                  .Summary(2)));
+  EXPECT_EQ(tree.Left(), (Names{"A.EXE", "A.PAS"}));
+  EXPECT_EQ(tree.Read("A.EXE"), "12345");
+}
+
+}  // namespace
+}  // namespace e2e

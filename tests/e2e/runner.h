@@ -1,0 +1,73 @@
+// Starts the build under test: the native kelvo, or kelvo.exe under Wine.
+// Which one is chosen once, on the test program's command line:
+//   e2e_tests --kelvo=PATH [--wine --wineprefix=DIR]
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "process.h"
+#include "tree.h"
+
+namespace e2e {
+
+struct Target {
+  std::string kelvo;       // the binary under test
+  bool wine = false;       // run it under Wine
+  std::string winePrefix;  // private Wine prefix, made on first use
+};
+
+// Takes --kelvo, --wine and --wineprefix out of argv; false (with a message
+// on stderr) when they are missing or wrong.
+bool ParseTarget(int& argc, char** argv);
+const Target& TheTarget();
+inline bool UnderWine() { return TheTarget().wine; }
+
+// Under Wine: makes the prefix if it does not exist yet (wineboot, several
+// seconds) and starts a persistent wineserver for it, so that each run then
+// starts in a few hundredths of a second. Natively nothing. False on failure.
+bool StartTarget();
+// Stops what StartTarget started.
+void StopTarget();
+
+// The environment for a child that runs the build under test (Wine's
+// variables added when under Wine), with `changes` as in EnvironmentWith.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string>& changes = {});
+// The command line that starts the build under test with `args`.
+std::vector<std::string> CommandFor(const std::string& binary,
+                                    const std::vector<std::string>& args);
+
+struct RunOptions {
+  std::vector<std::string> args;
+  // Standard input: these bytes; none: /dev/null.
+  std::optional<std::string> keys;
+  // Files to lay beside the program, in ScopedTree notation (for instance
+  // "KELVO.TAB=*.BAK\r\n"). When there are any, the program runs as a copy
+  // in a directory of its own, under its original file name.
+  std::vector<std::string> companions;
+
+  RunOptions& WithArgs(std::vector<std::string> list) {
+    args = std::move(list);
+    return *this;
+  }
+  RunOptions& WithCompanions(std::vector<std::string> files) {
+    companions = std::move(files);
+    return *this;
+  }
+};
+
+// Options for a run that answers with these keys: RunKelvo(tree, Keys("yn")).
+inline RunOptions Keys(std::string keys) {
+  RunOptions options;
+  options.keys = std::move(keys);
+  return options;
+}
+
+// Runs the build under test with `dir` as its current directory. Output
+// goes to files, not pipes: processes Wine starts may hold a pipe open. A run
+// that outlasts 30 seconds is killed and fails the test.
+RunResult RunKelvo(const ScopedTree& dir, const RunOptions& options = {});
+
+}  // namespace e2e
