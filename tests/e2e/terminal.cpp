@@ -1,0 +1,206 @@
+#include "terminal.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "process.h"
+#include "runner.h"
+
+namespace e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What a terminal child needs: a UTF-8 locale, whatever the test runs under.
+std::vector<std::string> TerminalEnvironment() {
+  return ChildEnvironment({"LANG=C.UTF-8", "LC_ALL", "LC_CTYPE", "TERM=xterm"});
+}
+
+// Lines without CR and trailing spaces; blank lines at the end dropped.
+std::string CleanScreen(std::string_view raw) {
+  std::string text;
+  for (char c : raw)
+    if (c != '\r') text += c;
+  std::string lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    line.erase(line.find_last_not_of(' ') + 1);
+    lines += line + "\n";
+    start = end + 1;
+  }
+  while (lines.ends_with("\n\n")) lines.pop_back();
+  if (lines == "\n") lines.clear();
+  return lines;
+}
+
+// Natively: a pseudo terminal the program reads its keys from.
+class PtyRun : public TerminalRun {
+ public:
+  PtyRun(const ScopedTree& dir, const std::vector<std::string>& args) {
+    std::vector<std::string> command = CommandFor(TheTarget().kelvo, args);
+    std::vector<std::string> env = TerminalEnvironment();
+    std::vector<char*> argv = CStrings(command);
+    std::vector<char*> envp = CStrings(env);
+    struct winsize size = {50, 200, 0, 0};
+    char slaveName[256];
+    pid_ = forkpty(&master_, slaveName, nullptr, &size);
+    if (pid_ == 0) {
+      if (chdir(dir.path().c_str()) != 0) _exit(126);
+      execvpe(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    if (pid_ < 0) throw std::runtime_error("forkpty failed");
+    fcntl(master_, F_SETFL, O_NONBLOCK);
+    // The terminal's mode is the slave side's; the master has its own.
+    slave_ = open(slaveName, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  }
+
+  ~PtyRun() override {
+    if (!exitCode_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    close(slave_);
+    close(master_);
+  }
+
+  // A key is typed only while the terminal echoes nothing (the program has
+  // left line mode to wait for a key), or the terminal would show the key
+  // itself; then it waits until the program has read it.
+  void Type(std::string_view keys) override {
+    for (char key : keys) {
+      WaitUntil([&] {
+        struct termios mode;
+        return tcgetattr(slave_, &mode) == 0 && (mode.c_lflag & (ICANON | ECHO)) == 0;
+      });
+      if (write(master_, &key, 1) != 1) throw std::runtime_error("cannot type into the pty");
+      WaitUntil([&] {
+        int unread = 0;
+        return ioctl(slave_, FIONREAD, &unread) == 0 && unread == 0;
+      });
+    }
+  }
+
+  std::string Screen() override {
+    Pump();
+    return CleanScreen(output_);
+  }
+
+  std::optional<int> Ended() override {
+    int status;
+    if (!exitCode_ && waitpid(pid_, &status, WNOHANG) == pid_) exitCode_ = ExitCodeOf(status);
+    Pump();
+    return exitCode_;
+  }
+
+ private:
+  void Pump() {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(master_, buffer, sizeof buffer)) > 0)
+      output_.append(buffer, static_cast<size_t>(n));
+  }
+
+  template <typename Condition>
+  static void WaitUntil(Condition ready) {
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (!ready() && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+  pid_t pid_ = -1;
+  int master_ = -1;
+  int slave_ = -1;
+  std::string output_;
+  std::optional<int> exitCode_;
+};
+
+// Under Wine: a detached tmux session on a private socket, its pane kept
+// after the program ends so the last screen can still be read.
+class TmuxRun : public TerminalRun {
+ public:
+  TmuxRun(const ScopedTree& dir, const std::vector<std::string>& args)
+      : scratch_({"tmux.conf=set -g remain-on-exit on\nset -g history-limit 5000\n"}) {
+    std::vector<std::string> start = {"-f", scratch_.PathOf("tmux.conf"), "new-session", "-d"};
+    start.insert(start.end(), {"-x", "200", "-y", "50", "-c", dir.path()});
+    std::vector<std::string> command = CommandFor(TheTarget().kelvo, args);
+    start.insert(start.end(), command.begin(), command.end());
+    RunResult started = Tmux(start);
+    if (started.exitCode != 0) throw std::runtime_error("tmux did not start: " + started.err);
+  }
+
+  ~TmuxRun() override { Tmux({"kill-server"}); }
+
+  void Type(std::string_view keys) override {
+    for (char key : keys) Tmux({"send-keys", "-l", std::string(1, key)});
+  }
+
+  std::string Screen() override {
+    std::string screen = CleanScreen(Tmux({"capture-pane", "-p", "-S", "-"}).out);
+    // tmux's own note on a pane whose program has ended.
+    size_t dead = screen.find("\nPane is dead");
+    if (dead != std::string::npos) screen.erase(dead + 1);
+    return CleanScreen(screen);
+  }
+
+  std::optional<int> Ended() override {
+    std::string state = Tmux({"display-message", "-p", "#{pane_dead} #{pane_dead_status}"}).out;
+    if (!state.starts_with("1 ")) return std::nullopt;
+    return std::stoi(state.substr(2));
+  }
+
+ private:
+  RunResult Tmux(std::vector<std::string> args) {
+    args.insert(args.begin(), {"tmux", "-S", scratch_.PathOf("socket")});
+    return RunProcess(args, TerminalEnvironment(), "/", std::nullopt, 30);
+  }
+
+  ScopedTree scratch_;  // the socket and the configuration
+};
+
+}  // namespace
+
+bool TerminalRun::WaitFor(std::string_view utf8, int count, double seconds) {
+  auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+  while (Occurrences(Screen(), utf8) < count) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+int TerminalRun::Finish(double seconds) {
+  auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+  while (true) {
+    if (std::optional<int> code = Ended()) return *code;
+    if (Clock::now() > deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+std::unique_ptr<TerminalRun> StartAtTerminal(const ScopedTree& dir,
+                                             const std::vector<std::string>& args) {
+  if (UnderWine()) return std::make_unique<TmuxRun>(dir, args);
+  return std::make_unique<PtyRun>(dir, args);
+}
+
+int Occurrences(std::string_view text, std::string_view part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1))
+    ++count;
+  return count;
+}
+
+}  // namespace e2e

@@ -1,0 +1,73 @@
+// Answers typed at a real terminal, where the text is shown converted for
+// it and a key is pressed and released.
+#include "terminal.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "expect.h"
+#include "runner.h"
+#include "tree.h"
+
+namespace e2e {
+namespace {
+
+constexpr std::string_view kConfirm = "Подтверждаете Y/N:";
+constexpr std::string_view kFreed = "Освобождено на диске    :";
+
+// The freed-space number depends on the rest of the disk.
+std::string WithoutFreedNumber(std::string screen) {
+  size_t at = screen.find(kFreed);
+  if (at == std::string::npos) return screen;
+  size_t end = screen.find('\n', at);
+  return screen.replace(at, end - at, std::string(kFreed) + " <freed> байт");
+}
+
+// Gives a stray second answer time to show up.
+void Settle() { std::this_thread::sleep_for(std::chrono::milliseconds(200)); }
+
+TEST(Terminal, OneKeystrokeAnswersOneQuestion) {
+  ScopedTree tree({"A.PAS", "A.EXE=exe", "A.TPU=unit"});
+  const Names all = tree.Left();
+  std::unique_ptr<TerminalRun> run = StartAtTerminal(tree);
+
+  ASSERT_TRUE(run->WaitFor("Будет удаление файлов, Вы уверены ? Y/N:")) << run->Screen();
+  run->Type("y");
+  ASSERT_TRUE(run->WaitFor(kConfirm)) << run->Screen();
+  // Were the release of "y" taken as a key too, it would answer this question.
+  Settle();
+  EXPECT_EQ(Occurrences(run->Screen(), std::string(kConfirm) + "  "), 0) << run->Screen();
+  EXPECT_FALSE(run->Ended().has_value());
+  EXPECT_EQ(tree.Left(), all);
+
+  run->Type("x");  // no answer: the question stays
+  run->Type("n");
+  ASSERT_TRUE(run->WaitFor(kConfirm, 2)) << run->Screen();
+  Settle();
+  EXPECT_EQ(Occurrences(run->Screen(), std::string(kConfirm) + "  "), 1) << run->Screen();
+  run->Type("Y");
+  EXPECT_EQ(run->Finish(), 0) << run->Screen();
+
+  std::string expected;
+  for (const std::string& line : std::vector<std::string>{
+           "Утилита удаления  файлов получаемых при компиляции.",
+           "Для помощи используйте опцию /?.",
+           "   Версия 1.6.2(32)  (c) kelvo authors",
+           "Будет удаление файлов, Вы уверены ? Y/N: Y",
+           "Удаляется файл:  " + Shown(tree, "A.EXE"),
+           "Подтверждаете Y/N:  N",
+           "Удаляется файл:  " + Shown(tree, "A.TPU"),
+           "Подтверждаете Y/N:  Y",
+           std::string(48, '_'),
+           "Размер удаленных файлов :          4 байт",
+           std::string(kFreed) + " <freed> байт",
+       })
+    expected += line + "\n";
+  EXPECT_EQ(WithoutFreedNumber(run->Screen()), expected);
+  EXPECT_EQ(tree.Left(), (Names{"A.EXE", "A.PAS"}));
+}
+
+}  // namespace
+}  // namespace e2e
