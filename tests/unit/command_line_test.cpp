@@ -1,0 +1,227 @@
+#include "run/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "run/console.h"
+#include "run/messages.h"
+#include "run/run_state.h"
+#include "scratch_dir.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+// Where the arguments are parsed: a scratch directory holding the
+// directories SUB and OTHER and the file A.TXT. The process stands in it
+// with a fresh run state, and goes back where it was afterwards.
+class ParseSite {
+ public:
+  ParseSite() : home_(CurrentDirectory()) {
+    dir_.MakeDir("SUB");
+    dir_.MakeDir("OTHER");
+    dir_.Put("A.TXT", "");
+    EXPECT_TRUE(ChangeDirectory(dir_.path()));
+    ResetRunState();
+  }
+  ~ParseSite() { ChangeDirectory(home_); }
+
+  const ScratchDir& dir() const { return dir_; }
+
+  // Parses and keeps what was written, so a failure shows the position named.
+  CommandLineResult Parse(const Args& arguments) {
+    FlushAll();
+    testing::internal::CaptureStdout();
+    CommandLineResult result = ParseArguments(arguments);
+    FlushAll();
+    output_ = testing::internal::GetCapturedStdout();
+    return result;
+  }
+  const std::string& output() const { return output_; }
+
+ private:
+  std::string home_;
+  ScratchDir dir_;
+  std::string output_;
+};
+
+std::string ErrorAt(int position) {
+  return std::string(text::kParameterError.view()) + std::to_string(position) + ".\r\n";
+}
+
+void ExpectEnd(const CommandLineResult& result, int exitCode) {
+  EXPECT_TRUE(result.endRun);
+  EXPECT_EQ(result.exitCode, exitCode);
+}
+
+// The run ends with the error for `position` and nothing else written.
+void ExpectErrorAt(ParseSite& site, const Args& arguments, int position) {
+  ExpectEnd(site.Parse(arguments), 1);
+  EXPECT_EQ(site.output(), ErrorAt(position));
+}
+
+}  // namespace
+
+TEST(Unit, SplitterSeparatesArgumentsAtAnyByteFromOneTo32) {
+  EXPECT_EQ(SplitCommandLine("kelvo.exe /y sub"), (Args{"/y", "sub"}));
+  EXPECT_EQ(SplitCommandLine("kelvo  \t /y\x01/n\x1F"
+                             "a\x0D\x0A"
+                             "b   "),
+            (Args{"/y", "/n", "a", "b"}));
+  // Bytes from 128 up are text, even where a char is signed.
+  EXPECT_EQ(SplitCommandLine("kelvo \x80\xFF \xE4\xA0"), (Args{"\x80\xFF", "\xE4\xA0"}));
+  EXPECT_EQ(SplitCommandLine("kelvo"), Args{});
+  EXPECT_EQ(SplitCommandLine(" \t kelvo \t "), Args{});
+  EXPECT_EQ(SplitCommandLine(""), Args{});
+}
+
+TEST(Unit, SplitterQuotesOpenAStretchAnywhereInAnArgument) {
+  EXPECT_EQ(SplitCommandLine("kelvo a\"b c\"d"), Args{"ab cd"});
+  EXPECT_EQ(SplitCommandLine("kelvo \"a b\"   c"), (Args{"a b", "c"}));
+  EXPECT_EQ(SplitCommandLine("kelvo \"a\"\"b\" a\"\"b"), (Args{"ab", "ab"}));
+  EXPECT_EQ(SplitCommandLine("kelvo \"a\tb\x01\""), Args{"a\tb\x01"});
+  // With no closing quote the stretch runs to the end of the line.
+  EXPECT_EQ(SplitCommandLine("kelvo /y \"open  stretch "), (Args{"/y", "open  stretch "}));
+}
+
+TEST(Unit, SplitterEmptyQuotesAndALoneClosingQuoteAddNothing) {
+  EXPECT_EQ(SplitCommandLine("kelvo \"\" /y"), Args{"/y"});
+  EXPECT_EQ(SplitCommandLine("kelvo \"\" \"\"\"\" /y \"\""), Args{"/y"});
+  EXPECT_EQ(SplitCommandLine("kelvo /y \""), Args{"/y"});
+  EXPECT_EQ(SplitCommandLine("kelvo /y\""), Args{"/y"});
+}
+
+TEST(Unit, SplitterSkipsTheProgramNameWithWhateverIsGluedToIt) {
+  EXPECT_EQ(SplitCommandLine("\"C:\\Program Files\\kelvo.exe\" /y"), Args{"/y"});
+  EXPECT_EQ(SplitCommandLine("kelvo.exe/y /n"), Args{"/n"});
+  EXPECT_EQ(SplitCommandLine("\"C:\\a b\\kelvo.exe\"/y /n"), Args{"/n"});
+}
+
+TEST(Unit, OptionsSetTheirRunFieldInEitherCase) {
+  struct Option {
+    const char* lower;
+    const char* upper;
+    bool RunState::*field;
+    bool set;
+  };
+  const Option options[] = {{"/n", "/N", &RunState::askAtStart, false},
+                            {"/s", "/S", &RunState::recurse, true},
+                            {"/t", "/T", &RunState::useMasks, false},
+                            {"/y", "/Y", &RunState::askEachFile, false}};
+  for (const Option& option : options) {
+    for (const char* argument : {option.lower, option.upper}) {
+      SCOPED_TRACE(argument);
+      ParseSite site;
+      RunState before = run;
+      CommandLineResult result = site.Parse({argument, argument});
+      EXPECT_FALSE(result.endRun);
+      EXPECT_EQ(site.output(), "");
+      EXPECT_EQ(run.*option.field, option.set);
+      for (const Option& other : options) {
+        if (other.field == option.field) continue;
+        EXPECT_EQ(run.*other.field, before.*other.field);
+      }
+      EXPECT_EQ(CurrentDirectory(), site.dir().path());
+    }
+  }
+}
+
+TEST(Unit, AllOptionsTogetherLeaveTheDirectoryAlone) {
+  ParseSite site;
+  CommandLineResult result = site.Parse({"/N", "/s", "/T", "/y"});
+  EXPECT_FALSE(result.endRun);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_FALSE(run.askAtStart);
+  EXPECT_TRUE(run.recurse);
+  EXPECT_FALSE(run.useMasks);
+  EXPECT_FALSE(run.askEachFile);
+  EXPECT_EQ(run.currentDirText, site.dir().path());
+  EXPECT_EQ(run.driveNumber, 0);
+}
+
+TEST(Unit, BadOptionsStopAtTheirPositionWithEarlierOnesApplied) {
+  for (const char* bad : {"/SY", "/sy", "/", "//", "/X", "/1", "/??", "/ "}) {
+    SCOPED_TRACE(bad);
+    ParseSite site;
+    ExpectErrorAt(site, {"/N", bad, "/T", "SUB"}, 2);
+    EXPECT_FALSE(run.askAtStart);
+    EXPECT_TRUE(run.useMasks);
+    EXPECT_EQ(CurrentDirectory(), site.dir().path());
+  }
+}
+
+TEST(Unit, HelpEndsTheRunWithCodeZeroAndLaterArgumentsUnseen) {
+  ParseSite site;
+  ExpectEnd(site.Parse({"/N", "/?", "/T", "/SY"}), 0);
+  EXPECT_FALSE(run.askAtStart);
+  EXPECT_TRUE(run.useMasks);
+  EXPECT_NE(site.output(), "");
+  EXPECT_EQ(site.output().find(text::kParameterError.view()), std::string::npos);
+}
+
+TEST(Unit, DirectoryArgumentIsEnteredAndNamedAsTyped) {
+  ParseSite site;
+  site.dir().MakeDir("sub dir\xE4");
+  EXPECT_FALSE(site.Parse({"/y", "sub dir\xE4"}).endRun);
+  EXPECT_EQ(CurrentDirectory(), site.dir().PathOf("sub dir\xE4"));
+  EXPECT_EQ(run.currentDirText, "sub dir\xE4");
+  EXPECT_FALSE(run.askEachFile);
+  // Only a drive letter names a drive: SUB is not drive S.
+  EXPECT_EQ(run.driveNumber, 0);
+}
+
+TEST(Unit, AbsoluteDirectoryIsADirectoryArgumentNotAnOption) {
+  ParseSite site;
+  std::string sub = site.dir().PathOf("SUB");
+  EXPECT_FALSE(site.Parse({sub, "/s"}).endRun);
+  EXPECT_EQ(CurrentDirectory(), sub);
+  EXPECT_EQ(run.currentDirText, sub);
+  EXPECT_TRUE(run.recurse);
+  EXPECT_EQ(run.driveNumber, 0);
+}
+
+TEST(Unit, LongDirectoryArgumentIsTakenWhole) {
+  ParseSite site;
+  std::string deep = std::string(200, 'D') + "/" + std::string(200, 'E');
+  site.dir().MakeDir(deep);
+  EXPECT_FALSE(site.Parse({deep}).endRun);
+  EXPECT_EQ(CurrentDirectory(), site.dir().PathOf(deep));
+  EXPECT_EQ(run.currentDirText, deep);
+}
+
+TEST(Unit, SecondDirectoryIsAnErrorAfterTheFirstIsEntered) {
+  for (const char* second : {"OTHER", "SUB", "MISSING"}) {
+    SCOPED_TRACE(second);
+    ParseSite site;
+    ExpectErrorAt(site, {"SUB", "/n", second, "/t"}, 3);
+    EXPECT_EQ(CurrentDirectory(), site.dir().PathOf("SUB"));
+    EXPECT_FALSE(run.askAtStart);
+    EXPECT_TRUE(run.useMasks);
+  }
+}
+
+TEST(Unit, DirectoryThatCannotBeEnteredIsAnErrorEvenBeforeHelp) {
+  for (const char* bad : {"MISSING", "A.TXT", "SUB/A.TXT"}) {
+    SCOPED_TRACE(bad);
+    ParseSite site;
+    ExpectErrorAt(site, {bad, "/?"}, 1);
+    EXPECT_EQ(CurrentDirectory(), site.dir().path());
+  }
+}
+
+TEST(Unit, ErrorAfterADirectoryLeavesTheDirectoryEntered) {
+  ParseSite site;
+  ExpectErrorAt(site, {"/Y", "SUB", "/X"}, 3);
+  EXPECT_EQ(CurrentDirectory(), site.dir().PathOf("SUB"));
+  EXPECT_EQ(run.currentDirText, "SUB");
+  EXPECT_FALSE(run.askEachFile);
+}
+
+TEST(Unit, EmptyQuotedArgumentsTakeNoPosition) {
+  ParseSite site;
+  ExpectErrorAt(site, SplitCommandLine("kelvo \"\" /n \"\" /SY"), 2);
+  EXPECT_FALSE(run.askAtStart);
+}

@@ -1,0 +1,291 @@
+#include "rules/rule_files.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "rules/tables.h"
+#include "scratch_dir.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+const Texts kBuiltInRules = {".PAS .EXE .TPU .TPP .TPW ", ".FTN .FOR .EXE .OBJ ", ".FOR .EXE .OBJ ",
+                             ".BAK .BAK "};
+
+template <typename Slot>
+Texts Stored(const Slot* slots, int count) {
+  Texts texts;
+  for (int i = 0; i < count; ++i) texts.emplace_back(SlotView(slots[i]));
+  return texts;
+}
+
+Texts MasksFrom(const std::string& path) {
+  MaskList list;
+  LoadMaskFileFrom(path, list);
+  return Stored(list.masks, list.count);
+}
+
+Texts RulesFrom(const std::string& path) {
+  RuleTable table;
+  LoadRuleFileFrom(path, table);
+  return Stored(table.rules, table.count);
+}
+
+Texts Masks(const std::string& bytes) { return MasksFrom(ScratchDir().Put("kelvo.TAB", bytes)); }
+Texts Rules(const std::string& bytes) { return RulesFrom(ScratchDir().Put("kelvo.EXT", bytes)); }
+
+// Printable in a failure message: control bytes and bytes from 128 up as \xNN.
+std::string Shown(const std::string& bytes) {
+  std::string shown;
+  for (unsigned char c : bytes) {
+    if (c >= 32 && c < 127) {
+      shown += char(c);
+    } else {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\x%02X", c);
+      shown += hex;
+    }
+  }
+  return shown;
+}
+
+struct Case {
+  std::string bytes;
+  Texts want;
+};
+
+void ExpectRules(const std::vector<Case>& cases) {
+  for (const Case& c : cases) EXPECT_EQ(Rules(c.bytes), c.want) << Shown(c.bytes);
+}
+
+void ExpectMasks(const std::vector<Case>& cases) {
+  for (const Case& c : cases) EXPECT_EQ(Masks(c.bytes), c.want) << Shown(c.bytes);
+}
+
+std::string Repeat(std::string_view piece, int times) {
+  std::string text;
+  while (times-- > 0) text += piece;
+  return text;
+}
+
+// Peak resident memory of this process so far, in kilobytes.
+long PeakKilobytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// A file of `size` bytes of 'X' with no line end, written a chunk at a time
+// so the test itself stays small in memory.
+std::string PutLongLine(const ScratchDir& dir, const char* name, size_t size) {
+  std::string chunk(1 << 20, 'X');
+  std::string path = dir.Put(name, "");
+  FILE* file = fopen(path.c_str(), "ab");
+  for (size_t written = 0; written < size; written += chunk.size())
+    fwrite(chunk.data(), 1, chunk.size(), file);
+  fclose(file);
+  return path;
+}
+
+}  // namespace
+
+TEST(Unit, CompanionFilesSitBesideTheProgramUnderItsBaseName) {
+  EXPECT_EQ(CompanionPath("/x/y/kelvo", ".TAB"), "/x/y/kelvo.TAB");
+  EXPECT_EQ(CompanionPath("/x/y/kelvo", ".EXT"), "/x/y/kelvo.EXT");
+  EXPECT_EQ(CompanionPath("/x/y/kelvo.bin", ".TAB"), "/x/y/kelvo.TAB");
+  EXPECT_EQ(CompanionPath("/x/y/kelvo.v2.bin", ".EXT"), "/x/y/kelvo.v2.EXT");
+  // A dot in a directory name is no extension of the program.
+  EXPECT_EQ(CompanionPath("/x.d/kelvo", ".TAB"), "/x.d/kelvo.TAB");
+  EXPECT_EQ(CompanionPath("kelvo", ".EXT"), "kelvo.EXT");
+}
+
+TEST(Unit, BuiltInRulesFillTheFirstFourSlotsAndLeaveTheRest) {
+  RuleTable table;
+  for (auto& slot : table.rules) StoreSlot(slot, "OLD ");
+  table.count = kMaxRules;
+  InstallBuiltInRules(table);
+  EXPECT_EQ(Stored(table.rules, table.count), kBuiltInRules);
+  EXPECT_EQ(SlotView(table.rules[4]), "OLD ");
+}
+
+TEST(Unit, SlotsCutTextsToTheirCapacity) {
+  SlotText<12> slot;
+  StoreSlot(slot, "ABCDEFGHIJKLMN");
+  EXPECT_EQ(SlotView(slot), "ABCDEFGHIJKL");
+  StoreSlot(slot, "");
+  EXPECT_EQ(SlotView(slot), "");
+}
+
+// Both loaders split a file into lines the same way; only what they keep of
+// a line differs.
+TEST(Unit, LineEndsAndCtrlZSplitBothCompanionFilesAlike) {
+  struct LineCase {
+    std::string bytes;
+    Texts masks, rules;
+  };
+  const std::vector<LineCase> cases = {
+      {"*.BAK\r\n*.OBJ", {"*.BAK", "*.OBJ"}, {"*.BAK ", "*.OBJ "}},
+      {"A\rB\rC", {"A", "B", "C"}, {"A ", "B ", "C "}},
+      {"A\r\n", {"A"}, {"A "}},
+      // A blank line before the end is still a line.
+      {"A\r\n\r\n", {"A", ""}, {"A ", " "}},
+      {"A\r\n\r\nB\r\n", {"A", "", "B"}, {"A ", " ", "B "}},
+      {"A\r\r\nB", {"A", "", "B"}, {"A ", " ", "B "}},
+      // Only the one LF right after a CR belongs to the line end.
+      {"A\r\n\nB", {"A", "\nB"}, {"A ", "\nB "}},
+      {"A\n\rB", {"A\n", "B"}, {"A\n ", "B "}},
+      {"*.BAK\n*.OBJ\n*.TMP\n*.LOG\n", {"*.BAK\n*.OBJ\n"}, {"*.BAK\n*.OBJ\n*.TMP\n*.LOG\n "}},
+      // Ctrl-Z ends the data wherever it stands.
+      {"A\r\nB\x1A"
+       "C\r\nD",
+       {"A", "B"},
+       {"A ", "B "}},
+      {"A\r\n\x1A"
+       "B\r\n",
+       {"A"},
+       {"A "}},
+      {"A\r\n\r\n\x1A", {"A", ""}, {"A ", " "}},
+      {"A\r\x1A\nB", {"A"}, {"A "}},
+      {"ABCDEFGHIJKLMN\x1A\r\nX", {"ABCDEFGHIJKL"}, {"ABCDEFGHIJKLMN "}},
+      {"A\0B\r\n\0"s, {"A\0B"s, "\0"s}, {"A\0B "s, "\0 "s}},
+      {"\x80\xFF\r\n\xE4", {"\x80\xFF", "\xE4"}, {"\x80\xFF ", "\xE4 "}},
+  };
+  for (const LineCase& c : cases) {
+    EXPECT_EQ(Masks(c.bytes), c.masks) << Shown(c.bytes);
+    EXPECT_EQ(Rules(c.bytes), c.rules) << Shown(c.bytes);
+  }
+}
+
+TEST(Unit, RuleLinesLoseTabsAndLeadingBlanksAndFoldSpaceRuns) {
+  ExpectRules({
+      {".C .OBJ\t.EXE", {".C .OBJ.EXE "}},
+      // A kept leading space would make an empty source word, which takes
+      // every file for a source and deletes the sources themselves.
+      {"  .PAS   .EXE", {".PAS .EXE "}},
+      {" .PAS", {".PAS "}},
+      {"\t .\tPAS \t .EXE\t", {".PAS .EXE "}},
+      {" \t \t.PAS .EXE\r\n", {".PAS .EXE "}},
+      {".PAS .EXE   ", {".PAS .EXE "}},
+      {".PAS .EXE ", {".PAS .EXE "}},
+      {".pas .Exe", {".pas .Exe "}},
+      {"   \r\n\t\t\r\n \t ", {" ", " ", " "}},
+  });
+}
+
+TEST(Unit, BlankRuleLinesAreRulesOfOneSpaceNotTheBuiltIns) {
+  EXPECT_EQ(Rules("\r\n"), Texts{" "});
+  EXPECT_EQ(Rules("\r\n\r\n\r\n"), Texts(3, " "));
+}
+
+TEST(Unit, RuleLinesAreCutToEightyCharactersAfterFolding) {
+  const std::string lfLines = Repeat(".EXE\n", 30);
+  ExpectRules({
+      {std::string(79, 'A'), {std::string(79, 'A') + " "}},
+      // The appended closing space is the one the cut takes away.
+      {std::string(80, 'A'), {std::string(80, 'A')}},
+      {std::string(81, 'A') + "\r\nB", {std::string(80, 'A'), "B "}},
+      {std::string(78, 'A') + " ", {std::string(78, 'A') + " "}},
+      {std::string("A") + std::string(200, ' ') + "B", {"A B "}},
+      {std::string(200, '\t') + ".PAS", {".PAS "}},
+      {Repeat("X   ", 40), {Repeat("X ", 40)}},
+      {Repeat("X  ", 50), {Repeat("X ", 40)}},
+      {lfLines, {lfLines.substr(0, 80)}},
+  });
+}
+
+TEST(Unit, MasksAreKeptExactlyAndCutToTwelveCharacters) {
+  ExpectMasks({
+      {"*.BAK\r\n", {"*.BAK"}},
+      {" *.bak \t\r\n", {" *.bak \t"}},
+      {"ABCDEFGHIJKLMN\r\n*.OBJ", {"ABCDEFGHIJKL", "*.OBJ"}},
+      {"ABCDEFGHIJKLM\r\n*.OBJ", {"ABCDEFGHIJKL", "*.OBJ"}},
+      {"ABCDEFGHIJKL\r\n*.OBJ", {"ABCDEFGHIJKL", "*.OBJ"}},
+      {"ABCDEFGHIJKL\r", {"ABCDEFGHIJKL"}},
+      {"ABCDEFGHIJKL", {"ABCDEFGHIJKL"}},
+      {"ABCDEFGHIJK\r\n", {"ABCDEFGHIJK"}},
+  });
+}
+
+TEST(Unit, OnlyTheFirstThirtyLinesAreRead) {
+  std::string bytes;
+  Texts masks, rules;
+  for (int i = 1; i <= 31; ++i) {
+    std::string line = std::string("L") + std::to_string(i);
+    bytes += line + "\r\n";
+    if (i > 30) continue;
+    masks.push_back(line);
+    rules.push_back(line + " ");
+  }
+  EXPECT_EQ(Masks(bytes), masks);
+  EXPECT_EQ(Rules(bytes), rules);
+}
+
+TEST(Unit, RuleFileThatGivesNoLineBringsTheBuiltInRules) {
+  ExpectRules({{"", kBuiltInRules}, {"\x1A", kBuiltInRules}, {"\x1A.PAS .EXE\r\n", kBuiltInRules}});
+  ScratchDir dir;
+  EXPECT_EQ(RulesFrom(dir.PathOf("absent.EXT")), kBuiltInRules);
+  EXPECT_EQ(RulesFrom(dir.MakeDir("kelvo.EXT")), kBuiltInRules);
+}
+
+TEST(Unit, MaskFileThatCannotBeReadLeavesTheListEmpty) {
+  ExpectMasks({{"", {}}, {"\x1A*.BAK\r\n", {}}});
+  ScratchDir dir;
+  for (const std::string& path : {dir.PathOf("absent.TAB"), dir.MakeDir("kelvo.TAB")}) {
+    MaskList list;
+    StoreSlot(list.masks[0], "*.OLD");
+    list.count = 1;
+    LoadMaskFileFrom(path, list);
+    EXPECT_EQ(list.count, 0) << path;
+  }
+}
+
+TEST(Unit, AFifoInPlaceOfACompanionFileCountsAsMissingWithoutWaiting) {
+  ScratchDir dir;
+  std::string fifo = dir.PathOf("kelvo.TAB");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  auto loaded =
+      std::async(std::launch::async, [&] { return std::pair(MasksFrom(fifo), RulesFrom(fifo)); });
+  if (loaded.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    // Release the loaders stuck on the pipe, so the failure gets reported.
+    do {
+      int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) close(writer);
+    } while (loaded.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready);
+    FAIL() << "a loader waits on a FIFO";
+  }
+  auto [masks, rules] = loaded.get();
+  EXPECT_EQ(masks, Texts{});
+  EXPECT_EQ(rules, kBuiltInRules);
+}
+
+TEST(Unit, AHugeLineWithoutLineEndsIsReadInBoundedMemory) {
+  ScratchDir dir;
+  constexpr size_t kSize = 20u << 20;
+  std::string path = PutLongLine(dir, "kelvo.EXT", kSize);
+  long before = PeakKilobytes();
+  EXPECT_EQ(RulesFrom(path), Texts{std::string(80, 'X')});
+  EXPECT_EQ(MasksFrom(path), Texts{std::string(12, 'X')});
+  // The peak only grows if a loader holds a large part of the file at once.
+  EXPECT_LT(PeakKilobytes() - before, long(kSize / 1024 / 2));
+}
+
+TEST(Unit, CompanionFilesAreFoundWithoutRegardToLetterCase) {
+  ScratchDir dir;
+  dir.Put("KELVO.tab", "*.BAK\r\n");
+  dir.Put("Kelvo.Ext", ".C .O\r\n");
+  EXPECT_EQ(MasksFrom(dir.PathOf("kelvo.TAB")), Texts{"*.BAK"});
+  EXPECT_EQ(RulesFrom(dir.PathOf("kelvo.EXT")), Texts{".C .O "});
+}
