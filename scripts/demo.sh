@@ -1,6 +1,7 @@
 #!/bin/bash
 # Builds kelvo for Linux, makes a small source tree with compiler leftovers in
-# a fresh temporary directory, cleans it and shows what went.
+# a fresh temporary directory, cleans the whole tree without questions
+# (/S /N /Y) and shows what went.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 for tool in cmake make g++; do
@@ -13,19 +14,34 @@ cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/nu
 cmake --build build/demo -j"$(nproc)" --target kelvo >/dev/null
 
 demo=$(mktemp -d /tmp/kelvo-demo.XXXXXX)
-cd "$demo"
+# The program with its mask file beside it: backups go whatever their source.
+mkdir "$demo/bin"
+cp build/demo/kelvo "$demo/bin/kelvo"
+printf '*.BAK\r\n*.~*\r\n' > "$demo/bin/kelvo.TAB"
+
+tree="$demo/project"
+mkdir -p "$tree/src/util" "$tree/.git"
+cd "$tree"
 echo 'program Hello; begin end.' > HELLO.PAS
 head -c 20000 /dev/zero > HELLO.EXE
 head -c 3000 /dev/zero > HELLO.TPU
-echo '      PROGRAM CALC' > calc.for
-head -c 9000 /dev/zero > CALC.OBJ
-head -c 15000 /dev/zero > calc.exe
 echo 'old notes' > NOTES.BAK
 echo 'keep me' > README.TXT
 head -c 4000 /dev/zero > ORPHAN.EXE
+echo '      PROGRAM CALC' > src/calc.for
+head -c 9000 /dev/zero > src/CALC.OBJ
+head -c 15000 /dev/zero > src/calc.exe
+echo 'unit Strs; end.' > src/util/strs.pas
+head -c 6000 /dev/zero > src/util/STRS.TPU
+echo 'draft' > src/util/strs.~pa
+echo 'not ours' > .git/HELLO.EXE
 
-echo "Before, in $demo:"; ls -l
+echo "Before, in $tree:"
+find . -type f | sort | sed 's/^/  /'
 echo
-printf "y%.0s" {1..40} | "$OLDPWD/build/demo/kelvo" | iconv -f CP866 -t UTF-8 | tr -d '\r'
+"$demo/bin/kelvo" /S /N /Y "$tree" | iconv -f CP866 -t UTF-8 | tr -d '\r'
 echo
-echo "After:"; ls -l
+echo "Left:"
+find . -type f | sort | sed 's/^/  /'
+echo
+echo "(the demo lies in $demo; remove it with: rm -rf $demo)"
