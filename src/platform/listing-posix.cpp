@@ -83,6 +83,8 @@ void BuildHash(Listing& listing) {
 
 }  // namespace
 
+uint32_t attributeEpoch = 1;
+
 std::shared_ptr<Listing> ListingFor(const std::string& dirPath) {
   auto found = cache.find(dirPath);
   if (found != cache.end()) return found->second;
@@ -112,7 +114,7 @@ int32_t FindLiteral(Listing& listing, std::string_view name) {
 }
 
 bool ReadEntryAttributes(Listing& listing, ListedEntry& entry) {
-  if (entry.known) return true;
+  if (entry.readAt == attributeEpoch) return true;
   std::string path = listing.path + entry.name;
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return false;
@@ -136,7 +138,7 @@ bool ReadEntryAttributes(Listing& listing, ListedEntry& entry) {
   if (!entry.name.empty() && entry.name[0] == '.') attributes |= kAttrHidden;
   entry.attributes = attributes;
   entry.size = size;
-  entry.known = true;
+  entry.readAt = attributeEpoch;
   return true;
 }
 

@@ -20,7 +20,7 @@ struct ListedEntry {
   uint32_t attributes = 0;
   unsigned char type = 0;  // DT_* from the directory read
   bool removed = false;
-  bool known = false;       // attributes and size are read
+  uint32_t readAt = 0;      // attributeEpoch when attributes and size were read
   int32_t nextSameFold = -1;  // next entry equal without regard to case
 };
 
@@ -41,6 +41,10 @@ void ForgetListings();
 // The entry named `name`: the exact entry if there is one, otherwise the first
 // equal to it without regard to ASCII case; -1 when there is none.
 int32_t FindLiteral(Listing& listing, std::string_view name);
+
+// Attributes read before the program last waited for a key are read again:
+// while a question waited, the file may have changed.
+extern uint32_t attributeEpoch;
 
 // Fills attributes and size of an entry (lstat, or stat of a link's target);
 // false when the entry is gone.

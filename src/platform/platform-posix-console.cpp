@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/listing-posix.h"
 #include "platform/platform.h"
 
 void StartFileSystem(const char* argv0);
@@ -148,6 +149,7 @@ void WriteConsoleName(const char* bytes, size_t count) {
 }
 
 bool ReadKeyPress(char& key) {
+  ++attributeEpoch;
   bool terminal = isatty(STDIN_FILENO) != 0;
   if (terminal) {
     if (!termiosSaved) {

@@ -122,7 +122,6 @@ bool RemoveFile(std::string_view name) {
   int32_t i = FindLiteral(*listing, leaf);
   if (i < 0) return false;
   ListedEntry& entry = listing->entries[i];
-  entry.known = false;  // judge the entry as it is now, not as it was listed
   if (!ReadEntryAttributes(*listing, entry)) return false;
   if ((entry.attributes & ~kAttrHidden) != kAttrArchive) return false;
   std::string path = listing->path + entry.name;
