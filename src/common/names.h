@@ -28,8 +28,7 @@ std::string_view ExtensionPart(std::string_view path, PathStyle style = kNativeS
 std::string_view BaseName(std::string_view path, PathStyle style = kNativeStyle);
 
 // dir + separator (left out when dir already ends in one) + name.
-std::string JoinPath(std::string_view dir, std::string_view name,
-                     PathStyle style = kNativeStyle);
+std::string JoinPath(std::string_view dir, std::string_view name, PathStyle style = kNativeStyle);
 
 // A copy with a-z changed to A-Z and every other byte kept.
 std::string AsciiUpper(std::string_view text);

@@ -20,7 +20,7 @@ struct ListedEntry {
   uint32_t attributes = 0;
   unsigned char type = 0;  // DT_* from the directory read
   bool removed = false;
-  uint32_t readAt = 0;      // attributeEpoch when attributes and size were read
+  uint32_t readAt = 0;        // attributeEpoch when attributes and size were read
   int32_t nextSameFold = -1;  // next entry equal without regard to case
 };
 

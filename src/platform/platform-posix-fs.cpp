@@ -169,8 +169,8 @@ bool EnterSubdirectory(std::string_view name) {
 #endif
   if (fd < 0) return false;
   struct stat inside, here;
-  bool entered = fstat(fd, &inside) == 0 && stat(".", &here) == 0 &&
-                 inside.st_dev == here.st_dev && fchdir(fd) == 0;
+  bool entered = fstat(fd, &inside) == 0 && stat(".", &here) == 0 && inside.st_dev == here.st_dev &&
+                 fchdir(fd) == 0;
   close(fd);
   if (!entered) return false;
   ForgetListings();

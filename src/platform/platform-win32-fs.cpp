@@ -96,8 +96,7 @@ std::string CurrentDirectory() {
 int64_t FreeDiskBytes(uint8_t drive) {
   char root[] = {static_cast<char>(64 + drive), ':', '\\', '\0'};
   ULARGE_INTEGER available, total, totalFree;
-  if (!GetDiskFreeSpaceExA(drive == 0 ? nullptr : root, &available, &total, &totalFree))
-    return -1;
+  if (!GetDiskFreeSpaceExA(drive == 0 ? nullptr : root, &available, &total, &totalFree)) return -1;
   return static_cast<int64_t>(available.QuadPart);
 }
 

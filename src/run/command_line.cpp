@@ -62,9 +62,7 @@ CommandLineResult ParseArguments(const std::vector<std::string>& arguments) {
       std::string s = AsciiUpper(argument);
       if (s.size() > 2) return ParameterError(position);
       switch (s.size() == 2 ? s[1] : '\0') {
-        case '?':
-          ShowHelp();
-          return {true, 0};
+        case '?': ShowHelp(); return {true, 0};
         case 'N': run.askAtStart = false; break;
         case 'S': run.recurse = true; break;
         case 'T': run.useMasks = false; break;

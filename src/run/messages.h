@@ -20,7 +20,8 @@ inline constexpr Cp866Text kParameterError{u8"Ошибка в параметре
 
 inline constexpr Cp866Text kHelpCall{u8"Вызов: "};
 inline constexpr Cp866Text kHelpCallTail{u8" [опции] [директория]."};
-inline constexpr Cp866Text kHelpDirectory{u8"[директория] - директория с которой начинается удаление файлов."};
+inline constexpr Cp866Text kHelpDirectory{
+    u8"[директория] - директория с которой начинается удаление файлов."};
 inline constexpr Cp866Text kHelpOptions{u8"Опции:"};
 inline constexpr Cp866Text kHelpQuery{u8"/? - вызов помощи."};
 inline constexpr Cp866Text kHelpS{u8"/s - удаление файлов в поддиректориях."};
