@@ -1,0 +1,637 @@
+#!/usr/bin/env python3
+# kelvo against the cheapest way to delete the same files, run by hand:
+#
+#     python3 bench/bench.py [--rounds 5] [--workdir /tmp] [--kelvo PATH] [--syscalls]
+#
+# Builds kelvo (Release, in build/bench) unless --kelvo names a binary, makes
+# seeded trees in a fresh directory under --workdir, runs kelvo only inside
+# copies of them there, and removes that directory at the end. Needs python3,
+# cmake, g++, GNU find, xargs and cp; --syscalls needs strace. Reports, never
+# asserts, the speed and memory targets; fails only when kelvo and the floor
+# leave different files behind.
+import argparse
+import os
+import random
+import re
+import shutil
+import stat
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+MASKS = ["*.BAK", "*.~*"]
+BUILT_IN_RULES = [
+    (".PAS", [".EXE", ".TPU", ".TPP", ".TPW"]),
+    (".FTN", [".FOR", ".EXE", ".OBJ"]),
+    (".FOR", [".EXE", ".OBJ"]),
+    (".BAK", [".BAK"]),
+]
+
+WORDS = ("alpha beta gamma delta main util calc graph print sort parse lex io "
+         "net disk menu help conf data demo test load save view edit crt dos "
+         "math list tree heap unit run").split()
+DIR_WORDS = ("src lib old work tools units fort pascal proj tmp build misc docs "
+             "arch mod sub pkg").split()
+
+
+# ---------------------------------------------------------------- tree making
+
+def styled(rng, text):
+    pick = rng.random()
+    if pick < 0.35:
+        return text.upper()
+    if pick < 0.6:
+        return text.lower()
+    if pick < 0.8:
+        return text.capitalize()
+    return "".join(c.upper() if rng.random() < 0.5 else c.lower() for c in text)
+
+
+class DirPlan:
+    """One directory of a tree: its files and how deep it lies."""
+
+    def __init__(self, rel, depth):
+        self.rel = rel
+        self.depth = depth
+        self.files = []      # (name, mode)
+        self.fifos = []
+        self.children = []
+        self.folded = set()  # names must differ without regard to case
+        self.counter = 0
+        self.read_only = False
+
+    def stem(self, rng):
+        self.counter += 1
+        return f"{styled(rng, rng.choice(WORDS))}_{self.counter}"
+
+    def add_file(self, name, mode=0o644):
+        if name.upper() in self.folded:
+            return False
+        self.folded.add(name.upper())
+        self.files.append((name, mode))
+        return True
+
+    def add_fifo(self, name):
+        if name.upper() not in self.folded:
+            self.folded.add(name.upper())
+            self.fifos.append(name)
+
+    def add_dir(self, name, depth):
+        if name.upper() in self.folded:
+            return None
+        self.folded.add(name.upper())
+        child = DirPlan(os.path.join(self.rel, name) if self.rel else name, depth)
+        self.children.append(child)
+        return child
+
+
+def add_source(rng, d, ext, derived, chance):
+    stem = d.stem(rng)
+    d.add_file(stem + styled(rng, ext))
+    for x in derived:
+        if rng.random() < chance:
+            d.add_file(stem + styled(rng, x))
+    return stem
+
+
+def fill_dir(rng, d, count, clean, max_depth=5):
+    """Adds about `count` files of every kind a compiler's directory holds."""
+    while len(d.files) < count:
+        r = rng.random()
+        if clean:
+            # Sources and unrelated files only: a run finds nothing to delete.
+            if r < 0.25:
+                add_source(rng, d, ".PAS", [], 0)
+            elif r < 0.35:
+                add_source(rng, d, ".FTN", [], 0)
+            elif r < 0.5:
+                add_source(rng, d, ".FOR", [], 0)
+            elif r < 0.7:
+                stem = add_source(rng, d, ".C", [], 0)
+                d.add_file(stem + styled(rng, ".H"))
+            else:
+                d.add_file(d.stem(rng) + styled(rng, rng.choice([".TXT", ".DOC", ".DAT", ".INC", ".OBJ", ".EXE"])))
+            continue
+        if r < 0.22:
+            add_source(rng, d, ".PAS", [".EXE", ".TPU", ".TPP", ".TPW"], 0.45)
+        elif r < 0.30:
+            add_source(rng, d, ".FTN", [".FOR", ".EXE", ".OBJ"], 0.5)
+        elif r < 0.44:
+            add_source(rng, d, ".FOR", [".EXE", ".OBJ"], 0.5)
+        elif r < 0.54:
+            # No rule for C: its objects stay.
+            add_source(rng, d, ".C", [".OBJ", ".EXE"], 0.5)
+        elif r < 0.64:
+            stem = d.stem(rng)
+            d.add_file(stem + styled(rng, rng.choice([".BAK", ".~PA", ".~FO", ".PAS.~1~", ".~"])))
+        elif r < 0.74:
+            # Derived files without a source stay.
+            d.add_file(d.stem(rng) + styled(rng, rng.choice([".EXE", ".OBJ", ".TPU", ".FOR"])))
+        elif r < 0.88:
+            stem = d.stem(rng)
+            d.add_file(stem + styled(rng, rng.choice(
+                [".TXT", ".DOC", ".DAT", ".H", ".INC", "", "~.TXT", ".BAK.TXT", ".BAKE", ".PASX", "PAS"])))
+        elif r < 0.93:
+            # Several dots: the base is everything before the last one, so the
+            # shorter name next to it is no derived file.
+            stem = d.stem(rng) + "." + styled(rng, rng.choice(["v2", "old", "x86"]))
+            d.add_file(stem + styled(rng, rng.choice([".PAS", ".FOR"])))
+            d.add_file(stem + styled(rng, ".EXE"))
+            d.add_file(stem.rsplit(".", 1)[0] + styled(rng, ".EXE"))
+        elif r < 0.96:
+            # Read-only files are never deleted, by any pass.
+            stem = d.stem(rng)
+            d.add_file(stem + styled(rng, ".PAS"))
+            d.add_file(stem + styled(rng, ".EXE"), 0o444)
+            d.add_file(stem + styled(rng, ".TPU"))
+            d.add_file(d.stem(rng) + styled(rng, ".BAK"), 0o444)
+        elif r < 0.99:
+            # Hidden names: neither masks nor rules see them.
+            stem = "." + d.stem(rng)
+            d.add_file(stem + styled(rng, rng.choice([".BAK", ".~PA"])))
+            d.add_file(stem + styled(rng, ".PAS"))
+            d.add_file(stem + styled(rng, ".EXE"))
+        else:
+            # A derived name can be a directory or a FIFO: neither goes.
+            if rng.random() < 0.7:
+                continue
+            stem = add_source(rng, d, ".PAS", [".TPU"], 1.0)
+            if rng.random() < 0.5 or d.depth >= max_depth:
+                d.add_fifo(stem + styled(rng, ".EXE"))
+                d.add_fifo(d.stem(rng) + styled(rng, ".BAK"))
+            else:
+                sub = d.add_dir(stem + styled(rng, ".EXE"), d.depth + 1)
+                if sub is not None:
+                    sub.add_file(sub.stem(rng) + ".BAK")
+
+
+def plan_tree(rng, dirs, files_per_dir, max_depth, clean):
+    root = DirPlan("", 0)
+    all_dirs = [root]
+    by_depth = [[root]]
+    while len(all_dirs) < dirs:
+        # Every level about as full as the others, not a chain of deep ones.
+        parent = rng.choice(by_depth[rng.randrange(min(len(by_depth), max_depth))])
+        name = styled(rng, rng.choice(DIR_WORDS)) + str(len(all_dirs))
+        if rng.random() < 0.1:
+            name += "." + styled(rng, "d")
+        child = parent.add_dir(name, parent.depth + 1)
+        if child is None:
+            continue
+        all_dirs.append(child)
+        if child.depth == len(by_depth):
+            by_depth.append([])
+        by_depth[child.depth].append(child)
+    for d in all_dirs:
+        fill_dir(rng, d, rng.randint(files_per_dir * 9 // 10, files_per_dir * 11 // 10), clean, max_depth)
+    if not clean:
+        # Dot directories are never entered, nor are read-only ones; the
+        # read-only ones hold nothing a mask matches, since a deleting find
+        # cannot prune a subtree.
+        shallow = [d for d in all_dirs if d.depth < max_depth]
+        for i in range(6):
+            parent = rng.choice(shallow)
+            d = parent.add_dir(rng.choice([".git", ".cache", ".svn"]) + str(i), parent.depth + 1)
+            if d is not None:
+                fill_dir(rng, d, 20, False, max_depth)
+        for i in range(4):
+            parent = rng.choice(shallow)
+            d = parent.add_dir(styled(rng, "frozen") + str(i), parent.depth + 1)
+            if d is None:
+                continue
+            d.read_only = True
+            while len(d.files) < 20:
+                add_source(rng, d, rng.choice([".PAS", ".FOR", ".FTN"]), [".EXE", ".OBJ", ".TPU"], 0.7)
+    return root
+
+
+def write_tree(root_path, plan):
+    """Creates the planned tree; returns the read-only directories made."""
+    read_only = []
+    stack = [plan]
+    while stack:
+        d = stack.pop()
+        path = os.path.join(root_path, d.rel)
+        os.makedirs(path, exist_ok=True)
+        for name, mode in d.files:
+            fd = os.open(os.path.join(path, name), os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o644)
+            os.close(fd)
+            if mode != 0o644:
+                os.chmod(os.path.join(path, name), mode)
+        for name in d.fifos:
+            os.mkfifo(os.path.join(path, name))
+        for child in d.children:
+            os.makedirs(os.path.join(root_path, child.rel))
+        stack.extend(d.children)
+        if d.read_only:
+            read_only.append(d.rel)
+    # Last, so that nothing above needed to write into them.
+    for rel in read_only:
+        os.chmod(os.path.join(root_path, rel), 0o555)
+    return read_only
+
+
+def write_flat(root_path, sources, rng):
+    """One directory: `sources` sources, each with one derived file."""
+    os.makedirs(root_path)
+    pairs = [(".PAS", ".EXE"), (".FOR", ".OBJ"), (".FTN", ".FOR"), (".PAS", ".TPU")]
+    for i in range(sources):
+        src, der = pairs[i % len(pairs)]
+        stem = f"{styled(rng, rng.choice(WORDS))}_{i}"
+        for ext in (src, der):
+            fd = os.open(os.path.join(root_path, stem + styled(rng, ext)), os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o644)
+            os.close(fd)
+
+
+# ------------------------------------------------------ model of the deletion
+
+def mask_regex(mask):
+    # "*" runs over dots too; letters compare without regard to ASCII case.
+    body = "".join(".*" if c == "*" else "." if c == "?" else re.escape(c) for c in mask)
+    return re.compile(body, re.IGNORECASE | re.ASCII | re.DOTALL)
+
+
+MASK_RES = [mask_regex(m) for m in MASKS]
+RULE_RES = [(mask_regex("*" + src), derived) for src, derived in BUILT_IN_RULES]
+
+
+def expected_deletions(root):
+    """Relative paths ("./a/b") the run must delete, from the tree as it lies."""
+    deleted = []
+    stack = [""]
+    while stack:
+        rel = stack.pop()
+        path = os.path.join(root, rel) if rel else root
+        entries = {}
+        subdirs = []
+        with os.scandir(path) as it:
+            for e in it:
+                st = e.stat(follow_symlinks=False)
+                if stat.S_ISLNK(st.st_mode):
+                    raise SystemExit(f"bench: links are not modelled: {e.path}")
+                if e.name.upper() in entries:
+                    raise SystemExit(f"bench: names equal but for case are not modelled: {e.path}")
+                entries[e.name.upper()] = (e.name, st.st_mode)
+                if (stat.S_ISDIR(st.st_mode) and not e.name.startswith(".")
+                        and st.st_mode & stat.S_IWUSR):
+                    subdirs.append(os.path.join(rel, e.name) if rel else e.name)
+        order = sorted(entries)
+        gone = set()
+
+        def plain(key):
+            name, mode = entries[key]
+            return key not in gone and stat.S_ISREG(mode) and not name.startswith(".")
+
+        def delete(key):
+            if entries[key][1] & stat.S_IWUSR:
+                gone.add(key)
+                deleted.append("./" + os.path.join(rel, entries[key][0]))
+
+        for rx in MASK_RES:
+            for key in order:
+                if plain(key) and rx.fullmatch(entries[key][0]):
+                    delete(key)
+        for rx, derived in RULE_RES:
+            for key in order:
+                if not (plain(key) and rx.fullmatch(entries[key][0])):
+                    continue
+                name = entries[key][0]
+                base = name[:name.rfind(".")]
+                for ext in derived:
+                    target = (base + ext).upper()
+                    if target in entries and plain(target):
+                        delete(target)
+        stack.extend(sorted(subdirs, reverse=True))
+    return deleted
+
+
+# ------------------------------------------------------------------- running
+
+def listing(root):
+    """Every entry below root, with its kind, as a set of "kind ./path"."""
+    out = set()
+    stack = [root]
+    while stack:
+        path = stack.pop()
+        with os.scandir(path) as it:
+            for e in it:
+                rel = "./" + os.path.relpath(e.path, root)
+                if e.is_dir(follow_symlinks=False):
+                    out.add("d " + rel)
+                    stack.append(e.path)
+                else:
+                    out.add(("f " if e.is_file(follow_symlinks=False) else "o ") + rel)
+    return out
+
+
+class Work:
+    """The fresh directory that holds every tree, copy and file of a run."""
+
+    def __init__(self, top):
+        self.top = top
+        self.kelvo = os.path.join(top, "bin", "kelvo")
+        self.read_only = {}  # tree root -> read-only dirs in it
+
+    def inside(self, path):
+        path = os.path.realpath(path)
+        return path != self.top and os.path.commonpath([path, self.top]) == self.top
+
+    def kelvo_argv(self, where):
+        """kelvo's command line, once `where` is known to lie in the work
+        directory: with /Y it deletes without asking."""
+        if not self.inside(where):
+            raise SystemExit(f"bench: refusing to run kelvo outside {self.top}: {where}")
+        return [self.kelvo, "/S", "/N", "/Y"]
+
+    def copy(self, tree, name):
+        dst = os.path.join(self.top, name)
+        subprocess.run(["cp", "-al", tree, dst], check=True)
+        self.read_only[dst] = self.read_only.get(tree, [])
+        return dst
+
+    def remove(self, path):
+        if not self.inside(path) or not os.path.exists(path):
+            return
+        for rel in self.read_only.get(path, []):
+            p = os.path.join(path, rel)
+            if os.path.isdir(p):
+                os.chmod(p, 0o755)
+        subprocess.run(["rm", "-rf", "--one-file-system", path], check=True)
+
+
+TIME = "/usr/bin/time"  # GNU time, for the peak resident size of one process
+
+
+def timed(argv, cwd, stdin=subprocess.DEVNULL):
+    """Runs one process; returns wall seconds and its peak resident KiB (0
+    without GNU time). A child of this interpreter would report the
+    interpreter's own size as its peak, so a small C program forks it."""
+    mem_file = None
+    if os.access(TIME, os.X_OK):
+        fd, mem_file = tempfile.mkstemp(prefix="peak.", dir=os.path.dirname(cwd))
+        os.close(fd)
+        argv = [TIME, "-f", "%M", "-o", mem_file] + argv
+    start = time.perf_counter()
+    code = subprocess.run(argv, cwd=cwd, stdin=stdin, stdout=subprocess.DEVNULL).returncode
+    elapsed = time.perf_counter() - start
+    if code != 0:
+        raise SystemExit(f"bench: {' '.join(argv)} in {cwd} exited with {code}")
+    peak = 0
+    if mem_file:
+        with open(mem_file) as f:
+            peak = int(f.read().split()[-1])
+        os.unlink(mem_file)
+    return elapsed, peak
+
+
+def find_mask_args():
+    args = ["find", ".", "!", "-path", "*/.*", "("]
+    for i, m in enumerate(MASKS):
+        if i:
+            args.append("-o")
+        args += ["-iname", m]
+    return args + [")", "-type", "f", "-perm", "-u=w"]
+
+
+class Case:
+    """A tree, its copies, kelvo and the floor on them."""
+
+    def __init__(self, work, tree, label):
+        self.work, self.tree, self.label = work, tree, label
+        self.before = listing(tree)
+        model = set(expected_deletions(tree))
+        self.expected_after = {e for e in self.before if e[2:] not in model}
+        if len(self.expected_after) != len(self.before) - len(model):
+            raise SystemExit(f"bench: {label}: the model names files that are not there")
+        found = subprocess.run(find_mask_args() + ["-print0"], cwd=tree, check=True,
+                               capture_output=True).stdout.split(b"\0")
+        by_find = {p.decode() for p in found if p}
+        if not by_find <= model:
+            extra = sorted(by_find - model)[:10]
+            raise SystemExit(f"bench: {label}: the find expression matches more than the model: {extra}")
+        self.derived = os.path.join(work.top, label + ".derived")
+        with open(self.derived, "wb") as f:
+            f.write(b"".join(p.encode() + b"\0" for p in sorted(model - by_find)))
+        self.deleted = len(model)
+        self.kelvo_runs, self.floor_runs = [], []
+
+    def run_kelvo(self, where):
+        return timed(self.work.kelvo_argv(where), where)
+
+    def run_floor(self, where):
+        t1, m1 = timed(find_mask_args() + ["-delete"], where)
+        with open(self.derived, "rb") as f:
+            t2, m2 = timed(["xargs", "-0", "-r", "rm", "-f", "--"], where, stdin=f)
+        return t1 + t2, max(m1, m2), m1
+
+    def check(self, where, who):
+        after = listing(where)
+        if after != self.expected_after:
+            missing = sorted(self.expected_after - after)[:10]
+            extra = sorted(after - self.expected_after)[:10]
+            raise SystemExit(f"bench: FAIL {self.label}: {who} left a different tree\n"
+                             f"  deleted, should stay: {missing}\n  stayed, should go: {extra}")
+
+    def round(self, n):
+        ck = self.work.copy(self.tree, f"{self.label}.k{n}")
+        cf = self.work.copy(self.tree, f"{self.label}.f{n}")
+        try:
+            for who in (("kelvo", "floor") if n % 2 == 0 else ("floor", "kelvo")):
+                if who == "kelvo":
+                    self.kelvo_runs.append(self.run_kelvo(ck))
+                else:
+                    self.floor_runs.append(self.run_floor(cf))
+            self.check(ck, "kelvo")
+            self.check(cf, "the floor")
+        finally:
+            self.work.remove(ck)
+            self.work.remove(cf)
+
+    def kelvo_time(self):
+        return statistics.median(t for t, _ in self.kelvo_runs)
+
+    def floor_time(self):
+        return statistics.median(r[0] for r in self.floor_runs)
+
+
+def largest_listing_bytes(root):
+    """Bytes the system hands over for the largest directory's entries."""
+    best = 0
+    for path, dirs, files in os.walk(root):
+        names = dirs + files
+        size = sum((19 + len(os.fsencode(n)) + 1 + 7) // 8 * 8 for n in names)
+        best = max(best, size)
+    return best
+
+
+def syscall_profile(work, tree, label, files):
+    if shutil.which("strace") is None:
+        print(f"  {label}: strace is not installed")
+        return
+    where = work.copy(tree, label + ".strace")
+    out = os.path.join(work.top, label + ".strace.txt")
+    try:
+        subprocess.run(["strace", "-c", "-f", "-o", out] + work.kelvo_argv(where), cwd=where,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, check=True)
+    finally:
+        work.remove(where)
+    print(f"\n  syscalls of kelvo, {label} ({files} entries):")
+    with open(out) as f:
+        lines = f.read().splitlines()
+    for line in lines:
+        parts = line.split()
+        if len(parts) >= 5 and parts[-1] != "total" and parts[3].isdigit():
+            calls = int(parts[3])
+            if calls >= files // 100:
+                print(f"    {parts[-1]:<14} {calls:>9} calls  {calls / files:6.2f} per entry  {parts[0]:>6}% of time")
+        elif "total" in line:
+            print("    " + line.strip())
+
+
+# -------------------------------------------------------------------- report
+
+def fmt_mem(kib):
+    return f"{kib / 1024:.1f} MiB" if kib else "n/a"
+
+
+def main():
+    ap = argparse.ArgumentParser(description="kelvo against a find/rm floor")
+    ap.add_argument("--rounds", type=int, default=5, help="rounds per case (default 5)")
+    ap.add_argument("--workdir", default=tempfile.gettempdir(),
+                    help="where the fresh work directory is made (default: the system temp dir)")
+    ap.add_argument("--kelvo", help="a built kelvo to measure (default: build one in build/bench)")
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--dirs", type=int, default=1000)
+    ap.add_argument("--files-per-dir", type=int, default=100)
+    ap.add_argument("--flat", type=int, default=200000, help="files in the large flat directory")
+    ap.add_argument("--syscalls", action="store_true", help="also count kelvo's syscalls with strace -c")
+    ap.add_argument("--keep", action="store_true", help="keep the work directory")
+    args = ap.parse_args()
+    if args.rounds < 1:
+        ap.error("--rounds must be at least 1")
+
+    parent = os.path.realpath(args.workdir)
+    if not os.path.isdir(parent):
+        ap.error(f"no such directory: {parent}")
+    home = os.path.realpath(os.path.expanduser("~"))
+    if parent == "/" or os.path.commonpath([parent, REPO]) == REPO:
+        ap.error("the work directory must lie outside the repository and below /")
+    if parent == home:
+        ap.error("the work directory must not be the home directory itself")
+
+    kelvo_src = args.kelvo
+    if kelvo_src is None:
+        build = os.path.join(REPO, "build", "bench")
+        print(f"building kelvo in {build} ...", flush=True)
+        subprocess.run(["cmake", "-S", REPO, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
+                        "-DBUILD_TESTING=OFF"], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", build, "-j", str(os.cpu_count() or 2), "--target", "kelvo"],
+                       check=True, stdout=subprocess.DEVNULL)
+        kelvo_src = os.path.join(build, "kelvo")
+
+    started = time.perf_counter()
+    work = Work(os.path.realpath(tempfile.mkdtemp(prefix="kelvo-bench.", dir=parent)))
+    try:
+        # The mask file lies beside the program; no rule file, so the
+        # built-in rules apply.
+        bindir = os.path.dirname(work.kelvo)
+        os.makedirs(bindir)
+        shutil.copy2(kelvo_src, work.kelvo)
+        with open(os.path.join(bindir, "kelvo.TAB"), "wb") as f:
+            f.write(b"".join(m.encode() + b"\r\n" for m in MASKS))
+        print(f"work directory {work.top}", flush=True)
+
+        rng = random.Random(args.seed)
+        tree = os.path.join(work.top, "tree")
+        work.read_only[tree] = write_tree(tree, plan_tree(rng, args.dirs, args.files_per_dir, 5, False))
+        clean = os.path.join(work.top, "clean")
+        write_tree(clean, plan_tree(rng, args.dirs, args.files_per_dir, 5, True))
+        big = os.path.join(work.top, "flat-big")
+        small = os.path.join(work.top, "flat-small")
+        write_flat(big, args.flat // 2, rng)
+        write_flat(small, args.flat // 4, rng)
+        print(f"trees made in {time.perf_counter() - started:.1f} s", flush=True)
+
+        deletion = Case(work, tree, "tree")
+        flat_big = Case(work, big, "flat-big")
+        flat_small = Case(work, small, "flat-small")
+        clean_before = listing(clean)
+        if set(expected_deletions(clean)):
+            raise SystemExit("bench: the clean tree has files to delete")
+        print(f"tree: {len(deletion.before)} entries, {deletion.deleted} to delete; "
+              f"flat: {len(flat_big.before)} and {len(flat_small.before)} files", flush=True)
+
+        scan_k, scan_f = [], []
+        for n in range(args.rounds):
+            deletion.round(n)
+            flat_big.round(n)
+            flat_small.round(n)
+            # Nothing to delete, so the scan runs on the tree itself.
+            for who in (("kelvo", "find") if n % 2 == 0 else ("find", "kelvo")):
+                if who == "kelvo":
+                    scan_k.append(timed(work.kelvo_argv(clean), clean))
+                else:
+                    scan_f.append(timed(["find", ".", "-type", "f"], clean))
+            if n == 0 and listing(clean) != clean_before:
+                raise SystemExit("bench: FAIL scan: kelvo changed a tree with nothing to delete")
+            print(f"round {n + 1}/{args.rounds} done at {time.perf_counter() - started:.0f} s", flush=True)
+
+        if args.syscalls:
+            syscall_profile(work, tree, "deletion tree", len(deletion.before))
+            syscall_profile(work, clean, "clean tree", len(clean_before))
+            syscall_profile(work, big, "flat directory", len(flat_big.before))
+
+        listing_kib = largest_listing_bytes(big) / 1024
+        tree_listing_kib = largest_listing_bytes(tree) / 1024
+        rows = []
+
+        def row(name, kt, ft, target, kmem, fmem, find_mem, list_kib):
+            ratio = kt / ft
+            mem_limit = 2 * find_mem + list_kib
+            rows.append((name, f"{kt:.3f}", f"{ft:.3f}", f"{ratio:.2f}",
+                         f"{'ok' if ratio <= target else 'OVER'} <={target}",
+                         fmt_mem(kmem), fmt_mem(fmem),
+                         "n/a" if not kmem else
+                         f"{'ok' if kmem <= mem_limit else 'OVER'} <{fmt_mem(mem_limit)}"))
+
+        def peak(runs, i=1):
+            return max(r[i] for r in runs)
+
+        row(f"delete, tree {len(deletion.before) // 1000}k", deletion.kelvo_time(), deletion.floor_time(),
+            1.25, peak(deletion.kelvo_runs), peak(deletion.floor_runs), peak(deletion.floor_runs, 2),
+            tree_listing_kib)
+        row(f"scan, clean tree {len(clean_before) // 1000}k",
+            statistics.median(t for t, _ in scan_k), statistics.median(t for t, _ in scan_f),
+            1.5, peak(scan_k), peak(scan_f), peak(scan_f), largest_listing_bytes(clean) / 1024)
+        for c in (flat_big, flat_small):
+            row(f"delete, flat {len(c.before) // 1000}k", c.kelvo_time(), c.floor_time(), 1.25,
+                peak(c.kelvo_runs), peak(c.floor_runs), peak(c.floor_runs, 2), listing_kib)
+
+        head = ("case", "kelvo s", "floor s", "ratio", "target", "kelvo peak", "floor peak", "memory target")
+        widths = [max(len(str(r[i])) for r in rows + [head]) for i in range(len(head))]
+        print(f"\nmedians of {args.rounds} rounds; floor: find -delete plus xargs rm "
+              f"(scan: find . -type f); memory target: 2 x find's peak + largest listing")
+        for r in [head] + rows:
+            print("  " + "  ".join(str(v).ljust(w) for v, w in zip(r, widths)))
+        growth = flat_big.kelvo_time() / flat_small.kelvo_time()
+        print(f"  flat growth, kelvo {len(flat_big.before) // 1000}k / {len(flat_small.before) // 1000}k: "
+              f"{growth:.2f}  ({'ok' if growth <= 2.3 else 'OVER'} <=2.3)")
+        print(f"  largest listing: flat {listing_kib:.0f} KiB, tree {tree_listing_kib:.1f} KiB")
+        if not os.access(TIME, os.X_OK):
+            print(f"  peaks need GNU time at {TIME} (Debian package time)")
+        print(f"whole run {time.perf_counter() - started:.0f} s")
+    finally:
+        if args.keep:
+            print(f"kept {work.top}")
+        else:
+            for path in list(work.read_only):
+                work.remove(path)
+            subprocess.run(["rm", "-rf", "--one-file-system", work.top], check=True)
+
+
+if __name__ == "__main__":
+    main()
