@@ -1,0 +1,87 @@
+// The mask file and the rule file laid beside the program: what they make the
+// sweep delete, and what bad ones must not make it delete.
+#include <gtest/gtest.h>
+
+#include "expect.h"
+#include "runner.h"
+#include "tree.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(Companions, MaskFileAndRuleFileBesideTheProgram) {
+  // The names differ in case from the program's own (kelvo, kelvo.exe): they
+  // are found all the same. The rule file in the cleaning directory is no
+  // companion: read, it would delete P.PAS.
+  ScopedTree tree({"P.PAS", "P.EXE=pe", "C.C", "C.OBJ=obj", "C.EXE=cexe", "X.BAK=bak",
+                   "N.~PA=tilde", "K.TXT", "KELVO.EXT=.PAS .PAS\r\n"});
+  const std::string masks = "KELVO.TAB=*.BAK\r\n*.~*\r\n";
+  RunResult run =
+      RunKelvo(tree, Keys("yyyyy").WithCompanions({masks, "kelvo.ext=.C .OBJ .EXE\r\n"}));
+  EXPECT_EQ(run.exitCode, 0);
+  // Mask hits first, in mask order; the rule file's rule instead of the
+  // built-in ones, so P.EXE stays.
+  EXPECT_TRUE(SameOutput(run, Opening('Y')
+                                  .Offer(tree, "X.BAK", 'Y')
+                                  .Offer(tree, "N.~PA", 'Y')
+                                  .Offer(tree, "C.OBJ", 'Y')
+                                  .Offer(tree, "C.EXE", 'Y')
+                                  .Summary(3 + 5 + 3 + 4)));
+  EXPECT_EQ(tree.Left(), (Names{"C.C", "K.TXT", "KELVO.EXT", "P.EXE", "P.PAS"}));
+
+  // /T skips the masks; an empty rule file brings back the built-in rules,
+  // whose .BAK rule then finds X.BAK.
+  tree.Add("X.BAK=bak");
+  tree.Add("N.~PA=tilde");
+  tree.Add("C.OBJ=obj");
+  run = RunKelvo(tree, Keys("yyyy").WithArgs({"/T"}).WithCompanions({masks, "KELVO.EXT="}));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(SameOutput(
+      run, Opening('Y').Offer(tree, "P.EXE", 'Y').Offer(tree, "X.BAK", 'Y').Summary(2 + 3)));
+  EXPECT_EQ(tree.Left(), (Names{"C.C", "C.OBJ", "K.TXT", "KELVO.EXT", "N.~PA", "P.PAS"}));
+}
+
+TEST(Companions, BadCompanionFilesDeleteNothingUnexpected) {
+  ScopedTree tree({"A.PAS=src", "A.EXE=exe", "B.BAK=bak"});
+  const Names all = tree.Left();
+
+  // Binary bytes. A NUL cuts a name short in a C string: the source "\0\0\0"
+  // would widen to "*" and make every file's .PAS and .EXE twins go, the
+  // derived ".EXE\0" would name A.EXE.
+  const std::string binaryRules = "\0\0\0 .PAS .EXE\r\n.PAS .EXE\0\r\n\x01\xff\x1b .BAK\r\n\0"s;
+  const std::string binaryMasks = "*\0\r\n\0*.*\r\n\xfe\xff"s;
+  RunResult run = RunKelvo(
+      tree, Keys("yyyy").WithCompanions({"KELVO.EXT=" + binaryRules, "KELVO.TAB=" + binaryMasks}));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(SameOutput(run, Opening('Y').Summary(0)));
+  EXPECT_EQ(tree.Left(), all);
+
+  // 100 MB of NUL bytes and no line end: one rule that deletes nothing, read
+  // within the run's time limit. A last mask line needs no line end.
+  run = RunKelvo(tree,
+                 Keys("yyyy").WithCompanions({"sparse:KELVO.EXT=104857600", "KELVO.TAB=*.BAK"}));
+  EXPECT_TRUE(SameOutput(run, Opening('Y').Offer(tree, "B.BAK", 'Y').Summary(3)));
+  EXPECT_EQ(tree.Left(), (Names{"A.EXE", "A.PAS"}));
+
+  // Indented rules, by spaces and by TABs: the sources stay. Companions that
+  // are no regular files count as missing: no masks, the built-in rules.
+  // Natively a fifo must not hold up the start; under Wine a fifo is no
+  // Windows file kind, so a directory stands in for it.
+  const char* notAFile = UnderWine() ? "KELVO.TAB/" : "fifo:KELVO.TAB";
+  for (const Names& companions :
+       {Names{"KELVO.EXT=  .PAS   .EXE\r\n\t .BAK\t .BAK\r\n"}, Names{notAFile, "KELVO.EXT/"}}) {
+    SCOPED_TRACE(companions[0]);
+    tree.Add("A.EXE=exe");
+    tree.Add("B.BAK=bak");
+    run = RunKelvo(tree, Keys("yyyy").WithCompanions(companions));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(SameOutput(
+        run, Opening('Y').Offer(tree, "A.EXE", 'Y').Offer(tree, "B.BAK", 'Y').Summary(3 + 3)));
+    EXPECT_EQ(tree.Left(), (Names{"A.PAS"}));
+  }
+}
+
+}  // namespace
+}  // namespace e2e
