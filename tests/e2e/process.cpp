@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -42,6 +44,25 @@ std::string ReadAll(int fd) {
 void SleepMilliseconds(long ms) {
   struct timespec pause = {ms / 1000, (ms % 1000) * 1000000};
   nanosleep(&pause, nullptr);
+}
+
+// Starts `argv` with its standard streams on `in`, `out` and `err`; the
+// child's pid, or -1.
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            const std::string& cwd, int in, int out, int err, bool noCore) {
+  std::vector<char*> args = CStrings(argv);
+  std::vector<char*> vars = CStrings(env);
+  pid_t pid = fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls from here on.
+    struct rlimit none = {0, 0};
+    if (noCore && setrlimit(RLIMIT_CORE, &none) != 0) _exit(126);
+    if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    execvpe(args[0], args.data(), vars.data());
+    _exit(127);
+  }
+  return pid;
 }
 
 }  // namespace
@@ -107,17 +128,7 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
   }
   int out = AnonymousFile();
   int err = AnonymousFile();
-  std::vector<char*> args = CStrings(argv);
-  std::vector<char*> vars = CStrings(env);
-
-  pid_t pid = fork();
-  if (pid == 0) {
-    // Only async-signal-safe calls from here on.
-    if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    execvpe(args[0], args.data(), vars.data());
-    _exit(127);
-  }
+  pid_t pid = Spawn(argv, env, cwd, in, out, err, false);
   close(in);
   RunResult result;
   if (pid < 0) {
@@ -132,6 +143,64 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
   }
   close(out);
   close(err);
+  return result;
+}
+
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
+                                     const std::vector<std::string>& env, const std::string& cwd) {
+  int keys[2];
+  if (pipe2(keys, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
+  keys_ = keys[1];
+  out_ = AnonymousFile();
+  err_ = AnonymousFile();
+  pid_ = Spawn(argv, env, cwd, keys[0], out_, err_, true);
+  close(keys[0]);
+  if (pid_ < 0) throw std::runtime_error(std::string("fork failed: ") + strerror(errno));
+}
+
+BackgroundProcess::~BackgroundProcess() {
+  if (!reaped_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  for (int fd : {keys_, out_, err_})
+    if (fd >= 0) close(fd);
+}
+
+void BackgroundProcess::Send(std::string_view bytes) {
+  if (write(keys_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+    throw std::runtime_error("cannot write into the child's standard input");
+}
+
+bool BackgroundProcess::WaitUntilReading(int seconds) {
+  // A blocked task's system call number and first argument, the descriptor.
+  const std::string reading = std::to_string(SYS_read) + " 0x0 ";
+  const std::string path = "/proc/" + std::to_string(pid_) + "/syscall";
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string state = fd < 0 ? "" : ReadAll(fd);
+    if (fd >= 0) close(fd);
+    if (state.starts_with(reading)) return true;
+    SleepMilliseconds(2);
+  }
+  return false;
+}
+
+RunResult BackgroundProcess::Finish(int timeoutSeconds, int* status) {
+  close(keys_);
+  keys_ = -1;
+  std::optional<int> waited = WaitWithTimeout(pid_, timeoutSeconds);
+  reaped_ = true;
+  RunResult result;
+  result.out = ReadAll(out_);
+  result.err = ReadAll(err_);
+  if (waited) {
+    result.exitCode = ExitCodeOf(*waited);
+    if (status != nullptr) *status = *waited;
+  } else {
+    result.err += "\n[killed after " + std::to_string(timeoutSeconds) + " s]";
+  }
   return result;
 }
 

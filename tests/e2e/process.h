@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace e2e {
@@ -35,6 +36,35 @@ int ExitCodeOf(int status);
 
 // Where temporary files and trees go: $TMPDIR, or /tmp.
 std::string TemporaryRoot();
+
+// A child the test watches while it runs: its standard input is a pipe the
+// test keeps open, so the child can be caught waiting for a key and then be
+// sent a signal. Output and errors go to files; core dumps are off, so a
+// signal that would leave one leaves nothing in the child's directory.
+class BackgroundProcess {
+ public:
+  BackgroundProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                    const std::string& cwd);
+  // Kills and reaps a child still running.
+  ~BackgroundProcess();
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+  int pid() const { return pid_; }
+  void Send(std::string_view bytes);
+  // Waits until the child sits blocked reading its standard input (as
+  // Linux's /proc shows it); false after `seconds`.
+  bool WaitUntilReading(int seconds = 10);
+  // Closes the pipe and waits for the end; `status` gets the wait status.
+  RunResult Finish(int timeoutSeconds, int* status = nullptr);
+
+ private:
+  int pid_ = -1;
+  int keys_ = -1;  // the pipe's write end
+  int out_ = -1;
+  int err_ = -1;
+  bool reaped_ = false;
+};
 
 // Pointer arrays for exec, over strings that outlive them.
 std::vector<char*> CStrings(const std::vector<std::string>& strings);

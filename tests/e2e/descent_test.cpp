@@ -1,0 +1,174 @@
+// Cleaning a whole tree with /S: the order directories are swept in, the
+// full paths shown, the directories never entered, and trees too deep for
+// a descriptor or a stack frame per level.
+//
+// A drive root, where no separator may be doubled, would need a run in "/";
+// JoinPath's unit tests cover it instead.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "expect.h"
+#include "runner.h"
+#include "tree.h"
+
+namespace e2e {
+namespace {
+
+constexpr std::string_view kCannotEnter = "Не могу сменить каталог:";
+
+RunOptions Recursive(std::string keys) { return Keys(std::move(keys)).WithArgs({"/S"}); }
+
+TEST(Descent, EachDirectoryIsCleanedBeforeItsSubdirectoriesWithFullPaths) {
+  // Natively siblings come in name order, case folded: "src" before "TOOLS".
+  ScopedTree tree({"A.PAS", "A.EXE=1", "WORK/W.PAS", "WORK/W.TPU=22", "WORK/src/S.PAS",
+                   "WORK/src/S.EXE=333", "WORK/src/OLD/O.PAS", "WORK/src/OLD/O.BAK=4444",
+                   "WORK/TOOLS/T.PAS", "WORK/TOOLS/T.EXE=55555"});
+  RunResult run = RunKelvo(tree, Recursive("yyyyyy"));
+  EXPECT_EQ(run.exitCode, 0);
+  auto expected = [&](bool srcFirst) {
+    Transcript t = Opening('Y').Offer(tree, "A.EXE", 'Y').Offer(tree, "WORK/W.TPU", 'Y');
+    auto src = [&] { t.Offer(tree, "WORK/src/S.EXE", 'Y').Offer(tree, "WORK/src/OLD/O.BAK", 'Y'); };
+    auto tools = [&] { t.Offer(tree, "WORK/TOOLS/T.EXE", 'Y'); };
+    if (srcFirst) {
+      src();
+      tools();
+    } else {
+      tools();
+      src();
+    }
+    return t.Summary(15);
+  };
+  // Wine lists siblings in the order its file system keeps them.
+  bool srcFirst = !UnderWine() || MaskFreed(run.out) != expected(false).bytes();
+  EXPECT_TRUE(SameOutput(run, expected(srcFirst)));
+  EXPECT_EQ(tree.Left(),
+            (Names{"A.PAS", "WORK/", "WORK/TOOLS/", "WORK/TOOLS/T.PAS", "WORK/W.PAS", "WORK/src/",
+                   "WORK/src/OLD/", "WORK/src/OLD/O.PAS", "WORK/src/S.PAS"}));
+}
+
+TEST(Descent, DotReadOnlyAndLinkedDirectoriesAreNeverEntered) {
+  ScopedTree outside({"L.PAS", "L.EXE=out"});
+  ScopedTree tree({"A.PAS", "A.EXE=12", ".cache/C.PAS", ".cache/C.EXE", "RO/R.PAS", "RO/R.EXE",
+                   "ro:RO/", "SUB/S.PAS", "SUB/S.EXE=345", "SUB/UP->..", "OUT->" + outside.path()});
+  const Names outsideBefore = outside.Left();
+  // The link back up would offer A.EXE again, and again, were it followed.
+  RunResult run = RunKelvo(tree, Recursive("yyyyyyyy"));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(SameOutput(
+      run, Opening('Y').Offer(tree, "A.EXE", 'Y').Offer(tree, "SUB/S.EXE", 'Y').Summary(5)));
+  EXPECT_EQ(tree.Left(),
+            (Names{".cache/", ".cache/C.EXE", ".cache/C.PAS", "A.PAS", "OUT->" + outside.path(),
+                   "RO/", "RO/R.EXE", "RO/R.PAS", "SUB/", "SUB/S.PAS", "SUB/UP->.."}));
+  EXPECT_EQ(outside.Left(), outsideBefore);
+}
+
+TEST(Descent, EmptyTreePrintsNothingBetweenQuestionAndSummary) {
+  ScopedTree tree;
+  EXPECT_TRUE(SameOutput(RunKelvo(tree, Recursive("yy")), Opening('Y').Summary(0)));
+  tree.Add("E/F/G/");
+  tree.Add("E/F/G.PAS");
+  EXPECT_TRUE(SameOutput(RunKelvo(tree, Recursive("yy")), Opening('Y').Summary(0)));
+  EXPECT_EQ(tree.Left(), (Names{"E/", "E/F/", "E/F/G.PAS", "E/F/G/"}));
+}
+
+TEST(Descent, DirectoryThatCannotBeEnteredIsReportedAndSkipped) {
+  const bool root = geteuid() == 0;
+  if (UnderWine() && root)
+    GTEST_SKIP() << "permissions do not stop root, and a Wine prefix serves only the user who "
+                    "made it: the unprivileged run is native only";
+  ScopedTree tree(
+      {"A.PAS", "A.EXE=1", "LOCKED/L.PAS", "LOCKED/L.EXE=22", "OK/K.PAS", "OK/K.EXE=333"});
+  std::vector<std::string> command = CommandFor(TheTarget().kelvo, {"/S"});
+  if (root) {
+    // Root passes every permission check; nobody, owning the tree, does not.
+    ASSERT_EQ(RunProcess({"chown", "-R", "65534:65534", tree.path()}, EnvironmentWith({}), "/",
+                         std::nullopt, 30)
+                  .exitCode,
+              0);
+    command.insert(command.begin(),
+                   {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  }
+  // Writable, so a plain directory, but neither readable nor searchable.
+  ASSERT_EQ(chmod(tree.PathOf("LOCKED").c_str(), 0200), 0);
+  RunResult run = RunProcess(command, ChildEnvironment(), tree.path(), "yyyy", 30);
+  chmod(tree.PathOf("LOCKED").c_str(), 0755);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(SameOutput(run, Opening('Y')
+                                  .Offer(tree, "A.EXE", 'Y')
+                                  .LineWithName(kCannotEnter, Shown(tree, "LOCKED") + ".")
+                                  .Offer(tree, "OK/K.EXE", 'Y')
+                                  .Summary(4)));
+  EXPECT_EQ(tree.Left(),
+            (Names{"A.PAS", "LOCKED/", "LOCKED/L.EXE", "LOCKED/L.PAS", "OK/", "OK/K.PAS"}));
+}
+
+// Opens the directory `depth` levels down a chain of directories named D,
+// making the missing ones when `make`; -1 when one is missing. Paths that
+// long exceed PATH_MAX, so each step goes from the descriptor of the last.
+int OpenChain(const std::string& root, int depth, bool make) {
+  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (int level = 0; level < depth && fd >= 0; ++level) {
+    if (make) mkdirat(fd, "D", 0755);
+    int next = openat(fd, "D", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(fd);
+    fd = next;
+  }
+  return fd;
+}
+
+// Runs of "/D" written as their count, so that a difference stays readable.
+std::string Collapsed(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    size_t n = 0;
+    while (text.substr(i + 2 * n, 2) == "/D" && text.substr(i + 2 * n + 2, 1) == "/") ++n;
+    if (n > 1) {
+      out += "/<" + std::to_string(n) + " x D>";
+      i += 2 * n;
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
+TEST(Descent, FiveThousandLevelsAreCleanedWithFewDescriptors) {
+  if (UnderWine())
+    GTEST_SKIP() << "Windows keeps the current directory within MAX_PATH (260) characters";
+  constexpr int kDepth = 5000;
+  ScopedTree tree;
+  struct RemoveChain {
+    const ScopedTree& tree;
+    // The tree's own clean-up works with whole paths, too long down here.
+    ~RemoveChain() {
+      RunProcess({"rm", "-rf", tree.PathOf("D")}, EnvironmentWith({}), "/", std::nullopt, 60);
+    }
+  } removeChain{tree};
+  int bottom = OpenChain(tree.path(), kDepth, true);
+  ASSERT_GE(bottom, 0);
+  close(openat(bottom, "X.PAS", O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+  int exe = openat(bottom, "X.EXE", O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+  EXPECT_EQ(write(exe, "MZ", 2), 2);
+  close(exe);
+  close(bottom);
+
+  // A descriptor or a search kept open per level would run out long before
+  // the bottom; 8 MiB of stack is what a shell gives by default.
+  RunResult run = RunProcess({"prlimit", "--nofile=64", "--stack=8388608", TheTarget().kelvo, "/S"},
+                             ChildEnvironment(), tree.path(), "yy", 60);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  run.out = Collapsed(run.out);
+  const std::string levels = std::to_string(kDepth);
+  EXPECT_TRUE(
+      SameOutput(run, Opening('Y').Offer(tree, "<" + levels + " x D>/X.EXE", 'Y').Summary(2)));
+  bottom = OpenChain(tree.path(), kDepth, false);
+  ASSERT_GE(bottom, 0);
+  EXPECT_EQ(faccessat(bottom, "X.PAS", F_OK, 0), 0);
+  EXPECT_NE(faccessat(bottom, "X.EXE", F_OK, 0), 0);
+  close(bottom);
+}
+
+}  // namespace
+}  // namespace e2e
