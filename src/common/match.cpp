@@ -10,7 +10,9 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 bool IsLiteralPattern(std::string_view pattern) {
-  return pattern.find_first_of("*?") == std::string_view::npos;
+  for (char c : pattern)
+    if (c == '*' || c == '?') return false;
+  return true;
 }
 
 // Greedy matching with one backtrack point: a later "*" makes earlier ones
@@ -37,10 +39,30 @@ static bool MatchWildcards(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
+PreparedPattern PreparePattern(std::string_view pattern) {
+  PreparedPattern prepared;
+  prepared.pattern = pattern;
+  prepared.starThenLiteral =
+      !pattern.empty() && pattern[0] == '*' && IsLiteralPattern(pattern.substr(1));
+  prepared.dotlessEnding = pattern.ends_with(".*") ? 2 : pattern.ends_with(".") ? 1 : 0;
+  return prepared;
+}
+
+bool MatchPrepared(const PreparedPattern& prepared, std::string_view name) {
+  std::string_view pattern = prepared.pattern;
+  if (prepared.starThenLiteral) {
+    // The common shape "*.EXT": only the tail is compared.
+    std::string_view tail = pattern.substr(1);
+    if (name.size() >= tail.size() &&
+        EqualIgnoringCase(name.substr(name.size() - tail.size()), tail))
+      return true;
+  } else if (MatchWildcards(pattern, name)) {
+    return true;
+  }
+  if (prepared.dotlessEnding == 0 || name.find('.') != std::string_view::npos) return false;
+  return MatchWildcards(pattern.substr(0, pattern.size() - prepared.dotlessEnding), name);
+}
+
 bool MatchPattern(std::string_view pattern, std::string_view name) {
-  if (MatchWildcards(pattern, name)) return true;
-  if (name.find('.') != std::string_view::npos) return false;
-  if (pattern.ends_with(".*")) return MatchWildcards(pattern.substr(0, pattern.size() - 2), name);
-  if (pattern.ends_with(".")) return MatchWildcards(pattern.substr(0, pattern.size() - 1), name);
-  return false;
+  return MatchPrepared(PreparePattern(pattern), name);
 }

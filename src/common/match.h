@@ -9,6 +9,16 @@
 
 bool MatchPattern(std::string_view pattern, std::string_view name);
 
+// A pattern looked at once for matching many names. It refers to the
+// pattern's text, which must outlive it.
+struct PreparedPattern {
+  std::string_view pattern;
+  bool starThenLiteral = false;  // "*" and a literal tail, such as "*.BAK"
+  size_t dotlessEnding = 0;      // length of a closing ".*" or "."
+};
+PreparedPattern PreparePattern(std::string_view pattern);
+bool MatchPrepared(const PreparedPattern& prepared, std::string_view name);
+
 // True when the pattern holds no "*" or "?": it names one entry.
 bool IsLiteralPattern(std::string_view pattern);
 

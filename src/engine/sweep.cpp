@@ -59,14 +59,26 @@ static void MaskPass() {
   }
 }
 
-static void RemoveDerived(std::string_view base, std::string derivedList) {
-  std::string derived;
-  while (!derivedList.empty()) {
-    SplitFirstWord(derivedList, derived);
-    // An empty word (the cut tail of a long rule line) would name the bare
-    // base name, a file no rule asked for.
-    if (derived.empty()) continue;
-    std::string candidate = std::string(base) + derived;
+// The derived words of a rule, split once per rule instead of once per
+// source file; empty words (the cut tail of a long rule line) are left out,
+// as they would name the bare base name, a file no rule asked for.
+struct DerivedWords {
+  std::string words[kRuleLength / 2];
+  int count = 0;
+};
+
+static void SplitDerivedWords(std::string rest, DerivedWords& derived) {
+  std::string word;
+  while (!rest.empty()) {
+    SplitFirstWord(rest, word);
+    if (!word.empty()) derived.words[derived.count++] = word;
+  }
+}
+
+static void RemoveDerived(std::string_view base, const DerivedWords& derived) {
+  std::string candidate;
+  for (int i = 0; i < derived.count; ++i) {
+    candidate.assign(base).append(derived.words[i]);
     TSearchRec rec;
     if (SearchFirst(candidate, kFilesOnly, rec)) {
       int64_t size = rec.size;
@@ -80,13 +92,15 @@ static void RemoveDerived(std::string_view base, std::string derivedList) {
 
 static void RulePass() {
   for (int i = 0; i < ruleTable.count; ++i) {
-    std::string derivedList(SlotView(ruleTable.rules[i]));
+    std::string rest(SlotView(ruleTable.rules[i]));
     std::string source;
-    SplitFirstWord(derivedList, source);
+    SplitFirstWord(rest, source);
+    DerivedWords derived;
+    SplitDerivedWords(rest, derived);
     TSearchRec rec;
-    bool found = SearchFirst("*" + source, kFilesOnly, rec);
+    bool found = SearchFirst("*" + source, kFilesOnly | kNamesOnly, rec);
     while (found) {
-      RemoveDerived(BaseName(rec.name), derivedList);
+      RemoveDerived(BaseName(rec.name), derived);
       found = SearchNext(rec);
     }
     SearchClose(rec);

@@ -14,6 +14,7 @@
 namespace {
 
 std::map<std::string, std::shared_ptr<Listing>> cache;
+std::shared_ptr<Listing> current;  // the current directory's, asked for most
 
 uint32_t FoldedHash(std::string_view name) {
   uint32_t hash = 2166136261u;
@@ -37,12 +38,17 @@ std::shared_ptr<Listing> ReadListing(const std::string& dirPath) {
   if (dir == nullptr) return listing;
   struct stat self;
   if (fstat(dirfd(dir), &self) == 0) listing->device = self.st_dev;
+  listing->entries.reserve(64);
   while (dirent* d = readdir(dir)) {
     std::string_view name(d->d_name);
     if (name == "." || name == "..") continue;
     ListedEntry entry;
     entry.name.assign(name);
     entry.type = d->d_type;
+    for (size_t i = 0; i < 8; ++i) {
+      unsigned char c = i < name.size() ? AsciiUpperChar(name[i]) : 0;
+      entry.sortKey = (entry.sortKey << 8) | c;
+    }
     listing->entries.push_back(std::move(entry));
   }
   closedir(dir);
@@ -50,6 +56,7 @@ std::shared_ptr<Listing> ReadListing(const std::string& dirPath) {
   // a run announces its files in the same order on every machine.
   std::sort(listing->entries.begin(), listing->entries.end(),
             [](const ListedEntry& a, const ListedEntry& b) {
+              if (a.sortKey != b.sortKey) return a.sortKey < b.sortKey;
               int folded = CompareFolded(a.name, b.name);
               return folded != 0 ? folded < 0 : a.name < b.name;
             });
@@ -63,14 +70,16 @@ void BuildHash(Listing& listing) {
   // Backwards, so each chain of names equal but for case runs in name order.
   for (size_t i = listing.entries.size(); i-- > 0;) {
     ListedEntry& entry = listing.entries[i];
-    size_t slot = FoldedHash(entry.name) & (capacity - 1);
+    entry.foldedHash = FoldedHash(entry.name);
+    size_t slot = entry.foldedHash & (capacity - 1);
     while (true) {
       int32_t held = listing.slots[slot];
       if (held < 0) {
         listing.slots[slot] = static_cast<int32_t>(i);
         break;
       }
-      if (EqualIgnoringCase(listing.entries[held].name, entry.name)) {
+      if (listing.entries[held].foldedHash == entry.foldedHash &&
+          EqualIgnoringCase(listing.entries[held].name, entry.name)) {
         entry.nextSameFold = held;
         listing.slots[slot] = static_cast<int32_t>(i);
         break;
@@ -86,22 +95,35 @@ void BuildHash(Listing& listing) {
 uint32_t attributeEpoch = 1;
 
 std::shared_ptr<Listing> ListingFor(const std::string& dirPath) {
+  if (dirPath.empty() && current) return current;
   auto found = cache.find(dirPath);
   if (found != cache.end()) return found->second;
   auto listing = ReadListing(dirPath);
   cache.emplace(dirPath, listing);
+  if (dirPath.empty()) current = listing;
   return listing;
 }
 
-void ForgetListings() { cache.clear(); }
+dev_t CurrentDevice() {
+  if (current) return current->device;
+  struct stat here;
+  return stat(".", &here) == 0 ? here.st_dev : 0;
+}
+
+void ForgetListings() {
+  cache.clear();
+  current.reset();
+}
 
 int32_t FindLiteral(Listing& listing, std::string_view name) {
   if (!listing.hashed) BuildHash(listing);
   size_t mask = listing.slots.size() - 1;
-  size_t slot = FoldedHash(name) & mask;
+  uint32_t hash = FoldedHash(name);
+  size_t slot = hash & mask;
   int32_t first = -1;
   for (int32_t held; (held = listing.slots[slot]) >= 0; slot = (slot + 1) & mask) {
-    if (!EqualIgnoringCase(listing.entries[held].name, name)) continue;
+    const ListedEntry& candidate = listing.entries[held];
+    if (candidate.foldedHash != hash || !EqualIgnoringCase(candidate.name, name)) continue;
     for (int32_t i = held; i >= 0; i = listing.entries[i].nextSameFold) {
       const ListedEntry& entry = listing.entries[i];
       if (entry.removed) continue;

@@ -21,6 +21,8 @@ struct ListedEntry {
   unsigned char type = 0;  // DT_* from the directory read
   bool removed = false;
   uint32_t readAt = 0;        // attributeEpoch when attributes and size were read
+  uint32_t foldedHash = 0;    // hash of the name with a-z as A-Z
+  uint64_t sortKey = 0;       // its first eight bytes so folded, for sorting
   int32_t nextSameFold = -1;  // next entry equal without regard to case
 };
 
@@ -35,6 +37,8 @@ struct Listing {
 // The listing of `dirPath` ("" or a path ending in "/"), read once and then
 // served from the cache until the current directory changes.
 std::shared_ptr<Listing> ListingFor(const std::string& dirPath);
+// The device of the current directory, from its listing when one is read.
+dev_t CurrentDevice();
 // Forgets every cached listing (the current directory changed).
 void ForgetListings();
 
@@ -58,6 +62,11 @@ inline bool PassesFilter(uint32_t attributes, uint32_t attrSet) {
 
 // False when the directory read alone shows that the entry cannot pass.
 bool MayPassFilter(const ListedEntry& entry, uint32_t attrSet);
+// True when the directory read alone settles the filter (a plain file or
+// directory): only a link or an unknown type needs a stat for it.
+inline bool TypeSettlesFilter(const ListedEntry& entry) {
+  return entry.type == 8 /* DT_REG */ || entry.type == 4 /* DT_DIR */;
+}
 
 // A path in which each component that does not exist as written is replaced
 // by an entry equal to it without regard to ASCII case, where there is one.

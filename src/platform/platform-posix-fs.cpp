@@ -17,9 +17,9 @@
 struct SearchState {
   std::shared_ptr<Listing> listing;
   std::string pattern;
+  PreparedPattern prepared;
   uint32_t attrSet = 0;
   size_t next = 0;
-  bool literal = false;
 };
 
 namespace {
@@ -41,7 +41,13 @@ bool Deliver(SearchState& state, TSearchRec& rec) {
   while (state.next < listing.entries.size()) {
     ListedEntry& entry = listing.entries[state.next++];
     if (entry.removed || !MayPassFilter(entry, state.attrSet)) continue;
-    if (!MatchPattern(state.pattern, entry.name)) continue;
+    if (!MatchPrepared(state.prepared, entry.name)) continue;
+    if ((state.attrSet & kNamesOnly) && TypeSettlesFilter(entry)) {
+      rec.name = entry.name;
+      rec.size = 0;
+      rec.attributes = 0;
+      return true;
+    }
     if (!ReadEntryAttributes(listing, entry)) continue;
     if (!PassesFilter(entry.attributes, state.attrSet)) continue;
     rec.name = entry.name;
@@ -84,24 +90,25 @@ bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec) {
   rec.handle = nullptr;
   std::string_view namePattern = NamePart(pattern);
   if (namePattern.empty()) return false;
-  auto state = new SearchState;
-  state->listing = ListingFor(ResolvedDirectoryPart(pattern));
-  state->pattern.assign(namePattern);
-  state->attrSet = attrSet;
-  state->literal = IsLiteralPattern(namePattern);
-  rec.handle = state;
-  if (state->literal) {
-    state->next = state->listing->entries.size();
-    int32_t i = FindLiteral(*state->listing, namePattern);
+  std::shared_ptr<Listing> listing = ListingFor(ResolvedDirectoryPart(pattern));
+  if (IsLiteralPattern(namePattern)) {
+    // A literal name finds at most one entry, so no search stays open.
+    int32_t i = FindLiteral(*listing, namePattern);
     if (i < 0) return false;
-    ListedEntry& entry = state->listing->entries[i];
-    if (!ReadEntryAttributes(*state->listing, entry) || !PassesFilter(entry.attributes, attrSet))
+    ListedEntry& entry = listing->entries[i];
+    if (!ReadEntryAttributes(*listing, entry) || !PassesFilter(entry.attributes, attrSet))
       return false;
     rec.name = entry.name;
     rec.size = entry.size;
     rec.attributes = entry.attributes;
     return true;
   }
+  auto state = new SearchState;
+  state->listing = std::move(listing);
+  state->pattern.assign(namePattern);
+  state->prepared = PreparePattern(state->pattern);
+  state->attrSet = attrSet;
+  rec.handle = state;
   return Deliver(*state, rec);
 }
 

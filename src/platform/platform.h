@@ -26,6 +26,10 @@ constexpr uint32_t kEveryEntry = 0x3F;
 // Added to a set, passes over every entry without the directory bit as well,
 // so a search for subdirectories need not look at each file.
 constexpr uint32_t kOnlyDirectories = 0x10000;
+// Added to a set, says that only the names found are used: size and
+// attributes may be left unread where the directory read alone shows that
+// an entry passes.
+constexpr uint32_t kNamesOnly = 0x20000;
 
 struct SearchState;  // the platform's open search
 
