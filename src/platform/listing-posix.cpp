@@ -22,6 +22,15 @@ uint32_t FoldedHash(std::string_view name) {
   return hash;
 }
 
+// The bit of a name's folded extension: a name whose bit is clear in a
+// listing cannot be in it, so most lookups of derived files that are not
+// there end here, without hashing the whole name.
+uint64_t ExtensionBit(std::string_view name) {
+  size_t dot = name.rfind('.');
+  uint32_t hash = FoldedHash(dot == std::string_view::npos ? std::string_view() : name.substr(dot));
+  return uint64_t{1} << (hash & 63);
+}
+
 int CompareFolded(std::string_view a, std::string_view b) {
   size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
@@ -38,7 +47,8 @@ std::shared_ptr<Listing> ReadListing(const std::string& dirPath) {
   if (dir == nullptr) return listing;
   struct stat self;
   if (fstat(dirfd(dir), &self) == 0) listing->device = self.st_dev;
-  listing->entries.reserve(64);
+  std::vector<ListedEntry> read;
+  read.reserve(64);
   while (dirent* d = readdir(dir)) {
     std::string_view name(d->d_name);
     if (name == "." || name == "..") continue;
@@ -49,17 +59,24 @@ std::shared_ptr<Listing> ReadListing(const std::string& dirPath) {
       unsigned char c = i < name.size() ? AsciiUpperChar(name[i]) : 0;
       entry.sortKey = (entry.sortKey << 8) | c;
     }
-    listing->entries.push_back(std::move(entry));
+    listing->extensions |= ExtensionBit(name);
+    read.push_back(std::move(entry));
   }
   closedir(dir);
   // Name order, as a case-preserving file system lists a directory, so that
-  // a run announces its files in the same order on every machine.
-  std::sort(listing->entries.begin(), listing->entries.end(),
-            [](const ListedEntry& a, const ListedEntry& b) {
-              if (a.sortKey != b.sortKey) return a.sortKey < b.sortKey;
-              int folded = CompareFolded(a.name, b.name);
-              return folded != 0 ? folded < 0 : a.name < b.name;
-            });
+  // a run announces its files in the same order on every machine. Indices
+  // are sorted, so each entry moves once.
+  std::vector<uint32_t> order(read.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&read](uint32_t x, uint32_t y) {
+    const ListedEntry& a = read[x];
+    const ListedEntry& b = read[y];
+    if (a.sortKey != b.sortKey) return a.sortKey < b.sortKey;
+    int folded = CompareFolded(a.name, b.name);
+    return folded != 0 ? folded < 0 : a.name < b.name;
+  });
+  listing->entries.reserve(read.size());
+  for (uint32_t i : order) listing->entries.push_back(std::move(read[i]));
   return listing;
 }
 
@@ -116,6 +133,7 @@ void ForgetListings() {
 }
 
 int32_t FindLiteral(Listing& listing, std::string_view name) {
+  if (!(listing.extensions & ExtensionBit(name))) return -1;
   if (!listing.hashed) BuildHash(listing);
   size_t mask = listing.slots.size() - 1;
   uint32_t hash = FoldedHash(name);

@@ -32,6 +32,7 @@ struct Listing {
   std::vector<ListedEntry> entries;  // in name order, case folded
   std::vector<int32_t> slots;        // open-addressing hash of folded names
   bool hashed = false;
+  uint64_t extensions = 0;  // one bit for each folded extension present
 };
 
 // The listing of `dirPath` ("" or a path ending in "/"), read once and then

@@ -29,8 +29,8 @@ std::string trackedDirectory;
 
 // The directory part of a pattern or name, resolved and ending in "/".
 std::string ResolvedDirectoryPart(std::string_view path) {
+  if (path.find('/') == std::string_view::npos) return {};
   std::string_view dir = PathPart(path);
-  if (dir.empty()) return {};
   std::string resolved = ResolveLiteralPath(dir);
   if (resolved.back() != '/') resolved += '/';
   return resolved;
