@@ -124,7 +124,9 @@ void SearchClose(TSearchRec& rec) {
 
 bool RemoveFile(std::string_view name) {
   std::string_view leaf = NamePart(name);
-  if (leaf.empty() || !IsLiteralPattern(name)) return false;
+  // "*" and "?" are plain characters of a POSIX name: a file called
+  // "notes.~*" that a search found is deleted by that name.
+  if (leaf.empty()) return false;
   auto listing = ListingFor(ResolvedDirectoryPart(name));
   int32_t i = FindLiteral(*listing, leaf);
   if (i < 0) return false;

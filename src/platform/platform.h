@@ -58,8 +58,9 @@ bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec);
 bool SearchNext(TSearchRec& rec);
 void SearchClose(TSearchRec& rec);
 
-// Deletes one file named literally; fails for a read-only file, for anything
-// that is not a file or a link, and for a name holding "*" or "?".
+// Deletes one file named literally; fails for a read-only file and for
+// anything that is not a file or a link. "*" and "?" are no wildcards here:
+// Windows refuses a name holding them, POSIX takes them as characters.
 bool RemoveFile(std::string_view name);
 
 // Enters a directory; CurrentDirectory reports where the process stands
