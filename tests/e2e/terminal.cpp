@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <stdexcept>
 #include <thread>
 
@@ -156,9 +157,14 @@ class TmuxRun : public TerminalRun {
   }
 
   std::optional<int> Ended() override {
-    std::string state = Tmux({"display-message", "-p", "#{pane_dead} #{pane_dead_status}"}).out;
+    std::string state =
+        Tmux({"display-message", "-p", "#{pane_dead} #{pane_dead_status} #{pane_dead_signal}"}).out;
     if (!state.starts_with("1 ")) return std::nullopt;
-    return std::stoi(state.substr(2));
+    // A pane whose program a signal ended has a signal and no status.
+    int number = 0;
+    bool noStatus = state.size() > 2 && state[2] == ' ';
+    if (sscanf(state.c_str() + 2, "%d", &number) != 1) return -1;
+    return noStatus ? 128 + number : number;
   }
 
  private:
