@@ -36,6 +36,13 @@ std::string ResolvedDirectoryPart(std::string_view path) {
   return resolved;
 }
 
+bool Found(const ListedEntry& entry, TSearchRec& rec) {
+  rec.name = entry.name;
+  rec.size = entry.size;
+  rec.attributes = entry.attributes;
+  return true;
+}
+
 bool Deliver(SearchState& state, TSearchRec& rec) {
   Listing& listing = *state.listing;
   while (state.next < listing.entries.size()) {
@@ -49,11 +56,7 @@ bool Deliver(SearchState& state, TSearchRec& rec) {
       return true;
     }
     if (!ReadEntryAttributes(listing, entry)) continue;
-    if (!PassesFilter(entry.attributes, state.attrSet)) continue;
-    rec.name = entry.name;
-    rec.size = entry.size;
-    rec.attributes = entry.attributes;
-    return true;
+    if (PassesFilter(entry.attributes, state.attrSet)) return Found(entry, rec);
   }
   return false;
 }
@@ -98,10 +101,7 @@ bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec) {
     ListedEntry& entry = listing->entries[i];
     if (!ReadEntryAttributes(*listing, entry) || !PassesFilter(entry.attributes, attrSet))
       return false;
-    rec.name = entry.name;
-    rec.size = entry.size;
-    rec.attributes = entry.attributes;
-    return true;
+    return Found(entry, rec);
   }
   auto state = new SearchState;
   state->listing = std::move(listing);
