@@ -177,9 +177,9 @@ bool EnterSubdirectory(std::string_view name) {
   int fd = open(leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 #endif
   if (fd < 0) return false;
-  struct stat inside, here;
-  bool entered = fstat(fd, &inside) == 0 && stat(".", &here) == 0 && inside.st_dev == here.st_dev &&
-                 fchdir(fd) == 0;
+  struct stat inside;
+  bool entered =
+      fstat(fd, &inside) == 0 && inside.st_dev == CurrentDevice() && fchdir(fd) == 0;
   close(fd);
   if (!entered) return false;
   ForgetListings();
