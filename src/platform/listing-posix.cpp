@@ -193,6 +193,10 @@ bool MayPassFilter(const ListedEntry& entry, uint32_t attrSet) {
   }
 }
 
+bool TypeSettlesFilter(const ListedEntry& entry) {
+  return entry.type == DT_REG || entry.type == DT_DIR;
+}
+
 std::string ResolveLiteralPath(std::string_view path) {
   std::string whole(path);
   struct stat st;

@@ -55,19 +55,11 @@ extern uint32_t attributeEpoch;
 // false when the entry is gone.
 bool ReadEntryAttributes(Listing& listing, ListedEntry& entry);
 
-// Attribute filter of the searches.
-inline bool PassesFilter(uint32_t attributes, uint32_t attrSet) {
-  if ((attrSet & kOnlyDirectories) && !(attributes & kAttrDirectory)) return false;
-  return (attributes & 0x1E & ~attrSet) == 0;
-}
-
 // False when the directory read alone shows that the entry cannot pass.
 bool MayPassFilter(const ListedEntry& entry, uint32_t attrSet);
 // True when the directory read alone settles the filter (a plain file or
 // directory): only a link or an unknown type needs a stat for it.
-inline bool TypeSettlesFilter(const ListedEntry& entry) {
-  return entry.type == 8 /* DT_REG */ || entry.type == 4 /* DT_DIR */;
-}
+bool TypeSettlesFilter(const ListedEntry& entry);
 
 // A path in which each component that does not exist as written is replaced
 // by an entry equal to it without regard to ASCII case, where there is one.

@@ -178,8 +178,7 @@ bool EnterSubdirectory(std::string_view name) {
 #endif
   if (fd < 0) return false;
   struct stat inside;
-  bool entered =
-      fstat(fd, &inside) == 0 && inside.st_dev == CurrentDevice() && fchdir(fd) == 0;
+  bool entered = fstat(fd, &inside) == 0 && inside.st_dev == CurrentDevice() && fchdir(fd) == 0;
   close(fd);
   if (!entered) return false;
   ForgetListings();

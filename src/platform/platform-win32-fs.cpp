@@ -19,8 +19,7 @@ namespace {
 bool Accept(const SearchState& state, const WIN32_FIND_DATAA& data, TSearchRec& rec) {
   if (!MatchPattern(state.pattern, data.cFileName)) return false;
   uint32_t attributes = data.dwFileAttributes;
-  if ((state.attrSet & kOnlyDirectories) && !(attributes & kAttrDirectory)) return false;
-  if ((attributes & 0x1E & ~state.attrSet) != 0) return false;
+  if (!PassesFilter(attributes, state.attrSet)) return false;
   rec.name = data.cFileName;
   rec.size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   rec.attributes = attributes;

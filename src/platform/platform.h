@@ -31,6 +31,14 @@ constexpr uint32_t kOnlyDirectories = 0x10000;
 // an entry passes.
 constexpr uint32_t kNamesOnly = 0x20000;
 
+// The attribute filter of the searches: an entry with a hidden, system,
+// volume or directory bit that `attrSet` lacks is passed over, and with
+// kOnlyDirectories one without the directory bit too.
+inline bool PassesFilter(uint32_t attributes, uint32_t attrSet) {
+  if ((attrSet & kOnlyDirectories) && !(attributes & kAttrDirectory)) return false;
+  return (attributes & 0x1E & ~attrSet) == 0;
+}
+
 struct SearchState;  // the platform's open search
 
 // One directory-search result. `size` is the full 64-bit size.
