@@ -1,7 +1,10 @@
 // File-system services on Windows: the kernel32 calls themselves. The
 // kernel's pattern search also matches 8.3 aliases (*.BAK finds notes.bakup
 // as NOTE~1.BAK), so its results only feed the search: an entry is kept only
-// when the program's own matcher accepts its long name.
+// when the program's own matcher accepts its long name. Kernels differ in the
+// finer points of wildcards ("*?AS" finds nothing on some), so the kernel is
+// given a pattern only in the shapes every one of them reads alike: a plain
+// name, or "*" and a plain tail; any other pattern lists the whole directory.
 #include <windows.h>
 
 #include "common/match.h"
@@ -47,8 +50,11 @@ bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec) {
   std::string_view namePattern = NamePart(pattern);
   // A NUL would end the kernel's pattern early and widen it.
   if (namePattern.empty() || pattern.find('\0') != std::string_view::npos) return false;
+  bool plainShape = IsLiteralPattern(namePattern) || PreparePattern(namePattern).starThenLiteral;
+  std::string kernelPattern(plainShape ? pattern : PathPart(pattern));
+  if (!plainShape) kernelPattern += '*';
   WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(std::string(pattern).c_str(), &data);
+  HANDLE find = FindFirstFileA(kernelPattern.c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return false;
   auto state = new SearchState;
   state->find = find;

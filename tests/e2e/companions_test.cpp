@@ -11,6 +11,19 @@ namespace {
 
 using namespace std::string_literals;
 
+TEST(Companions, WildcardsInAnyPlaceFindTheSameFilesOnBothBuilds) {
+  // Some kernels' own searches find nothing for "*?AS": the program's
+  // matcher decides on every build.
+  ScopedTree tree(
+      {"x.PAS", "x.FOR=ab", "Lib.v2.PAS", "Lib.v2.FOR=c", "old.BAK=1234", "keep.txt", "a.b.c"});
+  RunResult run = RunKelvo(
+      tree, RunOptions()
+                .WithArgs({"/N", "/Y"})
+                .WithCompanions({"KELVO.EXT=?AS .FOR\r\n", "KELVO.TAB=*?.B?K\r\n?.*.?\r\n"}));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(tree.Left(), (Names{"Lib.v2.PAS", "keep.txt", "x.PAS"}));
+}
+
 TEST(Companions, MaskFileAndRuleFileBesideTheProgram) {
   // The names differ in case from the program's own (kelvo, kelvo.exe): they
   // are found all the same. The rule file in the cleaning directory is no

@@ -47,6 +47,8 @@ struct RunOptions {
   // "KELVO.TAB=*.BAK\r\n"). When there are any, the program runs as a copy
   // in a directory of its own, under its original file name.
   std::vector<std::string> companions;
+  // Changes to the child's environment, as in EnvironmentWith.
+  std::vector<std::string> env;
 
   RunOptions& WithArgs(std::vector<std::string> list) {
     args = std::move(list);
