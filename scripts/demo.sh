@@ -39,7 +39,10 @@ echo 'not ours' > .git/HELLO.EXE
 echo "Before, in $tree:"
 find . -type f | sort | sed 's/^/  /'
 echo
+echo "kelvo /S /N /Y $tree  (the whole tree, no questions):"
 "$demo/bin/kelvo" /S /N /Y "$tree" | iconv -f CP866 -t UTF-8 | tr -d '\r'
+echo "(Удаляется файл: deleting file. The summary: size of the files deleted,"
+echo " and the change in free space on the disk.)"
 echo
 echo "Left:"
 find . -type f | sort | sed 's/^/  /'

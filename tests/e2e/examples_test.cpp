@@ -1,0 +1,166 @@
+// The sample companion files shipped in examples/, laid beside the program as
+// a user would lay them: every rule line and every mask at work on a small
+// tree of its own, and the files as the loader needs them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "expect.h"
+#include "runner.h"
+#include "tree.h"
+
+namespace e2e {
+namespace {
+
+std::string ExampleBytes(const std::string& name) {
+  std::ifstream in(std::string(KELVO_EXAMPLES_DIR) + "/" + name, std::ios::binary);
+  EXPECT_TRUE(in) << "cannot read examples/" << name;
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The lines of a companion file, which must each end in CR LF: a lone LF
+// would join lines, a TAB would merge words.
+std::vector<std::string> LinesOf(const std::string& bytes, size_t maxLength) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find("\r\n", start);
+    EXPECT_NE(end, std::string::npos) << "last line without CR LF";
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = bytes.substr(start, end - start);
+    EXPECT_EQ(line.find_first_of("\r\n\t\x1a"), std::string::npos) << line;
+    EXPECT_FALSE(line.empty());
+    EXPECT_LE(line.size(), maxLength) << line;
+    lines.push_back(line);
+    start = end + 2;
+  }
+  EXPECT_LE(lines.size(), 30u);
+  return lines;
+}
+
+std::vector<std::string> WordsOf(const std::string& line) {
+  std::istringstream in(line);
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
+RunOptions WithExamples() {
+  return Keys("")
+      .WithArgs({"/N", "/Y"})
+      .WithCompanions(
+          {"KELVO.TAB=" + ExampleBytes("KELVO.TAB"), "KELVO.EXT=" + ExampleBytes("KELVO.EXT")});
+}
+
+TEST(Examples, EachRuleLineDeletesWhatItsSourceLeftAndNothingElse) {
+  // Stored with the space the loader appends, a line must still fit its
+  // slot, or its last word would be cut off.
+  const std::vector<std::string> lines = LinesOf(ExampleBytes("KELVO.EXT"), 79);
+  EXPECT_GE(lines.size(), 19u);
+  for (const std::string& line : lines) {
+    SCOPED_TRACE(line);
+    EXPECT_EQ(line.find("  "), std::string::npos);
+    EXPECT_NE(line[0], ' ');
+    std::vector<std::string> words = WordsOf(line);
+    ASSERT_GE(words.size(), 2u);
+    // Files derived from "prog" go, in the order the line names them; the
+    // source, another name of the source's base and files whose source is
+    // missing stay.
+    Names entries{"prog" + words[0], "prog.txt=text"};
+    Names left = {"prog" + words[0], "prog.txt"};
+    for (size_t i = 1; i < words.size(); ++i) {
+      entries.push_back("prog" + words[i] + "=" + words[i]);
+      entries.push_back("lone" + words[i]);
+      left.push_back("lone" + words[i]);
+    }
+    ScopedTree tree(entries);
+    RunResult run = RunKelvo(tree, WithExamples());
+    EXPECT_EQ(run.exitCode, 0);
+    Transcript expected;
+    expected.Banner();
+    int64_t removed = 0;
+    for (size_t i = 1; i < words.size(); ++i) {
+      expected.Offer(tree, "prog" + words[i], 0);
+      removed += static_cast<int64_t>(words[i].size());
+    }
+    EXPECT_TRUE(SameOutput(run, expected.Summary(removed)));
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(tree.Left(), left);
+  }
+}
+
+TEST(Examples, EachMaskDeletesBackupsOnly) {
+  struct Case {
+    std::string mask;
+    std::string backup;
+    Names kept;
+  };
+  const std::vector<Case> cases = {
+      {"*.bak", "main.c.bak", {"bak", "main.c", "main.bak.c"}},
+      {"*~", "main.c~", {"main.c", "~main.c"}},
+      {"*.~*", "unit1.~pas", {"unit1.pas", "~unit1.pas"}},
+      {"#*#", "#main.c#", {"#main.c", "main.c#"}},
+  };
+  const std::vector<std::string> masks = LinesOf(ExampleBytes("KELVO.TAB"), 12);
+  ASSERT_EQ(masks.size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.mask);
+    EXPECT_EQ(masks[i], c.mask);
+    Names entries = c.kept;
+    entries.push_back(c.backup + "=backup");
+    ScopedTree tree(entries);
+    RunResult run = RunKelvo(tree, WithExamples());
+    EXPECT_EQ(run.exitCode, 0);
+    Transcript expected;
+    EXPECT_TRUE(SameOutput(run, expected.Banner().Offer(tree, c.backup, 0).Summary(6)));
+    Names kept = c.kept;
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(tree.Left(), kept);
+  }
+}
+
+TEST(Examples, MixedProjectTreeKeepsOnlyItsSources) {
+  ScopedTree tree({"main.cpp",
+                   "main.o",
+                   "main.d",
+                   "main.exe",
+                   "main.cpp~",
+                   "util.h",
+                   "util.h.gch",
+                   "util.c",
+                   "util.obj",
+                   "util.pdb",
+                   "app.rc",
+                   "app.res",
+                   "pascal/hello.pas",
+                   "pascal/hello.o",
+                   "pascal/hello.ppu",
+                   "pascal/hello.~pas",
+                   "pascal/game.lpr",
+                   "pascal/game.or",
+                   "pascal/game.exe",
+                   "fortran/solver.f90",
+                   "fortran/solver.o",
+                   "fortran/solver.mod",
+                   "fortran/old.f",
+                   "fortran/old.obj",
+                   "java/Hello.java",
+                   "java/Hello.class",
+                   "java/Notes.txt.bak",
+                   "java/#Hello.java#",
+                   "lib/ext.o",
+                   "lib/ext.class"});
+  RunOptions options = WithExamples();
+  options.args.push_back("/S");
+  RunResult run = RunKelvo(tree, options);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(tree.Left(),
+            (Names{"app.rc", "fortran/", "fortran/old.f", "fortran/solver.f90", "java/",
+                   "java/Hello.java", "lib/", "lib/ext.class", "lib/ext.o", "main.cpp", "pascal/",
+                   "pascal/game.lpr", "pascal/hello.pas", "util.c", "util.h"}));
+}
+
+}  // namespace
+}  // namespace e2e
