@@ -1,8 +1,11 @@
 // Faults from outside the program: files and directories that vanish while a
 // question waits, a reader that goes away, an interrupt at any moment.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -96,6 +99,85 @@ TEST(Faults, DirectoryRemovedWhileTheDescentIsInsideItIsLeftAndTheRunGoesOn) {
     EXPECT_EQ(outer.Left(), (Names{"B.TPU", "O.EXE", "O.PAS", "T/", "T/A.PAS", "T/B.TPU", "T/ZED/",
                                    "T/ZED/D.PAS", "ZED/", "ZED/D.EXE", "ZED/D.PAS"}));
   }
+}
+
+TEST(Faults, FilesInADirectoryThatDeniesRemovalAreReportedAndTheRunGoesOn) {
+  if (UnderWine() && geteuid() == 0)
+    GTEST_SKIP() << "permissions do not stop root, and a Wine prefix serves only the user who "
+                    "made it: the unprivileged run is native only";
+  // The directory the run starts in is swept whatever its mode; SUB below
+  // it, writable, is cleaned.
+  ScopedTree tree({"A.PAS", "A.EXE=12", "A.TPU=345", "SUB/B.PAS", "SUB/B.EXE=6789"});
+  std::vector<std::string> command = CommandAsUnprivileged(tree, {"/S"});
+  ASSERT_EQ(chmod(tree.path().c_str(), 0555), 0);
+  RunResult run = RunProcess(command, ChildEnvironment(), tree.path(), "yyyy", 30);
+  chmod(tree.path().c_str(), 0755);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(SameOutput(run, Opening('Y')
+                                  .Offer(tree, "A.EXE", 'Y')
+                                  .CannotRemove(tree, "A.EXE")
+                                  .Offer(tree, "A.TPU", 'Y')
+                                  .CannotRemove(tree, "A.TPU")
+                                  .Offer(tree, "SUB/B.EXE", 'Y')
+                                  .Summary(4)));
+  EXPECT_EQ(tree.Left(), (Names{"A.EXE", "A.PAS", "A.TPU", "SUB/", "SUB/B.PAS"}));
+}
+
+TEST(Faults, NamesOfTheLongestLengthOnPathsPastPathMaxAreCleaned) {
+  if (UnderWine()) GTEST_SKIP() << "Windows keeps a path within MAX_PATH (260) characters";
+  // 255 bytes: the longest name; a derived name three bytes longer cannot
+  // exist and is never offered. Eighteen such directories make the path
+  // to the bottom longer than 4,096 bytes.
+  const std::string base(251, 'n');
+  const std::string dir(255, 'D');
+  constexpr int kDepth = 18;
+  ScopedTree tree({base + ".PAS", base + ".EXE=12"});
+  int bottom = OpenChain(tree.path(), dir, kDepth, true);
+  ASSERT_GE(bottom, 0);
+  for (const char* ext : {".PAS", ".EXE"}) {
+    int fd = openat(bottom, (base + ext).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    EXPECT_EQ(write(fd, "345", 3), 3);
+    close(fd);
+  }
+  close(bottom);
+  std::string down;
+  for (int level = 0; level < kDepth; ++level) down += dir + "/";
+  ASSERT_GT(tree.PathOf(down).size(), 4096u);
+
+  RunResult run = RunKelvo(tree, RunOptions()
+                                     .WithArgs({"/S", "/N", "/Y"})
+                                     .WithCompanions({"KELVO.EXT=.PAS .EXE .LONGER\r\n"}));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(SameOutput(run, Transcript()
+                                  .Banner()
+                                  .Offer(tree, base + ".EXE", 0)
+                                  .Offer(tree, down + base + ".EXE", 0)
+                                  .Summary(5)));
+  EXPECT_EQ(access(tree.PathOf(base + ".PAS").c_str(), F_OK), 0);
+  EXPECT_NE(access(tree.PathOf(base + ".EXE").c_str(), F_OK), 0);
+  bottom = OpenChain(tree.path(), dir, kDepth, false);
+  ASSERT_GE(bottom, 0);
+  EXPECT_EQ(faccessat(bottom, (base + ".PAS").c_str(), F_OK, 0), 0);
+  EXPECT_NE(faccessat(bottom, (base + ".EXE").c_str(), F_OK, 0), 0);
+  close(bottom);
+  RunProcess({"rm", "-rf", tree.PathOf(dir)}, EnvironmentWith({}), "/", std::nullopt, 60);
+}
+
+TEST(Faults, NamesWithControlBytesAndNoUtf8ReadingAreDeletedByTheirOwnBytes) {
+  if (UnderWine())
+    GTEST_SKIP() << "Wine turns control bytes in a name into characters Windows refuses, so "
+                    "such a file cannot be deleted there; its bytes are tested as written";
+  // c.EXE is what a name cut at its first control byte would find.
+  const std::string base = "c\x01\t\n\x1b\x7f\xff\xfe";
+  ScopedTree tree({base + ".PAS", base + ".EXE=abc", base + ".TPU=de", "c.EXE=same start"});
+  RunResult run = RunKelvo(tree, Keys("").WithArgs({"/N", "/Y"}));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(SameOutput(run, Transcript()
+                                  .Banner()
+                                  .Offer(tree, base + ".EXE", 0)
+                                  .Offer(tree, base + ".TPU", 0)
+                                  .Summary(5)));
+  EXPECT_EQ(tree.Left(), (Names{base + ".PAS", "c.EXE"}));
 }
 
 }  // namespace
