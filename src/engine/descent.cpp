@@ -1,5 +1,7 @@
 #include "engine/descent.h"
 
+#include <vector>
+
 #include "common/names.h"
 #include "engine/sweep.h"
 #include "platform/platform.h"
@@ -7,7 +9,24 @@
 #include "run/messages.h"
 #include "run/run_state.h"
 
-void DescendTree() {
+namespace {
+
+// The way down from the directory the descent began in, a name a level,
+// borrowed from the searches each level holds open anyway.
+struct Level {
+  const std::string* name;
+  const Level* up;
+};
+
+std::string PathDown(const std::string& top, const Level* level) {
+  std::vector<const std::string*> names;
+  for (; level != nullptr; level = level->up) names.push_back(level->name);
+  std::string path = top;
+  for (auto name = names.rbegin(); name != names.rend(); ++name) path = JoinPath(path, **name);
+  return path;
+}
+
+void Descend(const std::string& top, const Level* here) {
   SweepDirectory();
   TSearchRec rec;
   bool found = SearchFirst("*.*", kEveryEntry | kOnlyDirectories, rec);
@@ -22,10 +41,14 @@ void DescendTree() {
       }
       run.currentDirText = CurrentDirectory();
       if (entered) {
-        DescendTree();
+        Level below{&rec.name, here};
+        Descend(top, &below);
         {
+          // Windows resolves ".." by name: it fails when someone removed
+          // this level's directory while the level below was swept. The
+          // way down from the top then leads to the nearest level left.
           StopGate gate;
-          ChangeDirectory("..");
+          if (!ChangeDirectory("..")) ChangeDirectory(PathDown(top, here));
         }
         run.currentDirText = CurrentDirectory();
       } else {
@@ -39,3 +62,7 @@ void DescendTree() {
   }
   SearchClose(rec);
 }
+
+}  // namespace
+
+void DescendTree() { Descend(CurrentDirectory(), nullptr); }

@@ -2,5 +2,5 @@
 // below it, depth first, keeping currentDirText equal to the directory swept.
 #pragma once
 
-// Ends in the directory it was called in, unless a move back up failed.
+// Ends in the directory it was called in, unless someone removed it meanwhile.
 void DescendTree();

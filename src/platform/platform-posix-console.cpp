@@ -108,6 +108,10 @@ void OnSignal(int sig) {
 }  // namespace
 
 void StartPlatform(int argc, char** argv) {
+  // Whoever started the program may have left SIGPIPE ignored. Its default
+  // ends the run once nobody reads the output, as it ends any filter, so no
+  // file goes that nobody saw announced.
+  signal(SIGPIPE, SIG_DFL);
   for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
   StartFileSystem(argc > 0 ? argv[0] : nullptr);
   if (isatty(STDOUT_FILENO)) BuildTerminalTable();

@@ -80,16 +80,7 @@ TEST(Descent, DirectoryThatCannotBeEnteredIsReportedAndSkipped) {
                     "made it: the unprivileged run is native only";
   ScopedTree tree(
       {"A.PAS", "A.EXE=1", "LOCKED/L.PAS", "LOCKED/L.EXE=22", "OK/K.PAS", "OK/K.EXE=333"});
-  std::vector<std::string> command = CommandFor(TheTarget().kelvo, {"/S"});
-  if (root) {
-    // Root passes every permission check; nobody, owning the tree, does not.
-    ASSERT_EQ(RunProcess({"chown", "-R", "65534:65534", tree.path()}, EnvironmentWith({}), "/",
-                         std::nullopt, 30)
-                  .exitCode,
-              0);
-    command.insert(command.begin(),
-                   {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
-  }
+  std::vector<std::string> command = CommandAsUnprivileged(tree, {"/S"});
   // Writable, so a plain directory, but neither readable nor searchable.
   ASSERT_EQ(chmod(tree.PathOf("LOCKED").c_str(), 0200), 0);
   RunResult run = RunProcess(command, ChildEnvironment(), tree.path(), "yyyy", 30);
@@ -102,20 +93,6 @@ TEST(Descent, DirectoryThatCannotBeEnteredIsReportedAndSkipped) {
                                   .Summary(4)));
   EXPECT_EQ(tree.Left(),
             (Names{"A.PAS", "LOCKED/", "LOCKED/L.EXE", "LOCKED/L.PAS", "OK/", "OK/K.PAS"}));
-}
-
-// Opens the directory `depth` levels down a chain of directories named D,
-// making the missing ones when `make`; -1 when one is missing. Paths that
-// long exceed PATH_MAX, so each step goes from the descriptor of the last.
-int OpenChain(const std::string& root, int depth, bool make) {
-  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  for (int level = 0; level < depth && fd >= 0; ++level) {
-    if (make) mkdirat(fd, "D", 0755);
-    int next = openat(fd, "D", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    close(fd);
-    fd = next;
-  }
-  return fd;
 }
 
 // Runs of "/D" written as their count, so that a difference stays readable.
@@ -146,7 +123,7 @@ TEST(Descent, FiveThousandLevelsAreCleanedWithFewDescriptors) {
       RunProcess({"rm", "-rf", tree.PathOf("D")}, EnvironmentWith({}), "/", std::nullopt, 60);
     }
   } removeChain{tree};
-  int bottom = OpenChain(tree.path(), kDepth, true);
+  int bottom = OpenChain(tree.path(), "D", kDepth, true);
   ASSERT_GE(bottom, 0);
   close(openat(bottom, "X.PAS", O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
   int exe = openat(bottom, "X.EXE", O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
@@ -163,7 +140,7 @@ TEST(Descent, FiveThousandLevelsAreCleanedWithFewDescriptors) {
   const std::string levels = std::to_string(kDepth);
   EXPECT_TRUE(
       SameOutput(run, Opening('Y').Offer(tree, "<" + levels + " x D>/X.EXE", 'Y').Summary(2)));
-  bottom = OpenChain(tree.path(), kDepth, false);
+  bottom = OpenChain(tree.path(), "D", kDepth, false);
   ASSERT_GE(bottom, 0);
   EXPECT_EQ(faccessat(bottom, "X.PAS", F_OK, 0), 0);
   EXPECT_NE(faccessat(bottom, "X.EXE", F_OK, 0), 0);

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -11,6 +12,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -173,15 +175,29 @@ void BackgroundProcess::Send(std::string_view bytes) {
 }
 
 bool BackgroundProcess::WaitUntilReading(int seconds) {
-  // A blocked task's system call number and first argument, the descriptor.
-  const std::string reading = std::to_string(SYS_read) + " 0x0 ";
-  const std::string path = "/proc/" + std::to_string(pid_) + "/syscall";
+  // The key pipe as /proc names it, whichever descriptor the child reads it
+  // through: Wine reads a duplicate of descriptor 0.
+  struct stat pipeStat;
+  if (fstat(keys_, &pipeStat) != 0) return false;
+  const std::string keyPipe = "pipe:[" + std::to_string(pipeStat.st_ino) + "]";
+  // A blocked task's system call number, in its own ABI (kelvo.exe runs as a
+  // 32-bit process, where read is 3), and first argument, the descriptor.
+  constexpr long kI386Read = 3;
+  const std::string proc = "/proc/" + std::to_string(pid_);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (std::chrono::steady_clock::now() < deadline) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open((proc + "/syscall").c_str(), O_RDONLY | O_CLOEXEC);
     std::string state = fd < 0 ? "" : ReadAll(fd);
     if (fd >= 0) close(fd);
-    if (state.starts_with(reading)) return true;
+    long number = -1;
+    unsigned long descriptor = 0;
+    if (sscanf(state.c_str(), "%ld %lx", &number, &descriptor) == 2 &&
+        (number == SYS_read || number == kI386Read)) {
+      char link[64];
+      std::string fdPath = proc + "/fd/" + std::to_string(descriptor);
+      ssize_t n = readlink(fdPath.c_str(), link, sizeof link);
+      if (n > 0 && std::string_view(link, static_cast<size_t>(n)) == keyPipe) return true;
+    }
     SleepMilliseconds(2);
   }
   return false;

@@ -52,8 +52,9 @@ class BackgroundProcess {
 
   int pid() const { return pid_; }
   void Send(std::string_view bytes);
-  // Waits until the child sits blocked reading its standard input (as
-  // Linux's /proc shows it); false after `seconds`.
+  // Waits until the child sits blocked reading the pipe of its standard
+  // input, through any descriptor (as Linux's /proc shows it); false after
+  // `seconds`.
   bool WaitUntilReading(int seconds = 10);
   // Closes the pipe and waits for the end; `status` gets the wait status.
   RunResult Finish(int timeoutSeconds, int* status = nullptr);

@@ -107,6 +107,18 @@ void StopTarget() {
   if (target.wine) RunWineTool({"wineserver", "-k"}, {}, 60);
 }
 
+std::vector<std::string> CommandAsUnprivileged(const ScopedTree& tree,
+                                               const std::vector<std::string>& args) {
+  std::vector<std::string> command = CommandFor(target.kelvo, args);
+  if (geteuid() != 0) return command;
+  // Root passes every permission check; nobody, owning the tree, does not.
+  RunResult given = RunProcess({"chown", "-R", "65534:65534", tree.path()}, EnvironmentWith({}),
+                               "/", std::nullopt, 30);
+  EXPECT_EQ(given.exitCode, 0) << given.err;
+  command.insert(command.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  return command;
+}
+
 RunResult RunKelvo(const ScopedTree& dir, const RunOptions& options) {
   std::string binary = target.kelvo;
   std::optional<ScopedTree> home;

@@ -39,6 +39,12 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::string>& change
 std::vector<std::string> CommandFor(const std::string& binary,
                                     const std::vector<std::string>& args);
 
+// The command that runs the build under test with `args` as a user whom
+// permissions stop: as it is when the suite runs unprivileged; as root,
+// under setpriv as nobody, to whom `tree` is then given.
+std::vector<std::string> CommandAsUnprivileged(const ScopedTree& tree,
+                                               const std::vector<std::string>& args);
+
 struct RunOptions {
   std::vector<std::string> args;
   // Standard input: these bytes; none: /dev/null.

@@ -176,4 +176,15 @@ std::string ScopedTree::Read(std::string_view name) const {
   return bytes;
 }
 
+int OpenChain(const std::string& root, const std::string& name, int depth, bool make) {
+  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (int level = 0; level < depth && fd >= 0; ++level) {
+    if (make) mkdirat(fd, name.c_str(), 0755);
+    int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(fd);
+    fd = next;
+  }
+  return fd;
+}
+
 }  // namespace e2e

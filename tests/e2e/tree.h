@@ -49,4 +49,10 @@ class ScopedTree {
   std::string path_;
 };
 
+// Opens the directory `depth` levels down a chain of directories each named
+// `name` below `root`, making the missing ones when `make`; -1 when one is
+// missing. Each step goes from the descriptor of the last, so the chain may
+// reach past PATH_MAX.
+int OpenChain(const std::string& root, const std::string& name, int depth, bool make);
+
 }  // namespace e2e
