@@ -133,7 +133,9 @@ std::string Judge(const Outcome& expected, const ScopedTree& tree, const RunResu
   if (total != expected.removed)
     problems +=
         "\n  total " + std::to_string(total) + ", should be " + std::to_string(expected.removed);
-  if (run.exitCode != 0) problems += "\n  exit code " + std::to_string(run.exitCode) + run.err;
+  if (run.exitCode != 0 || total < 0)
+    problems += "\n  exit code " + std::to_string(run.exitCode) + ", " +
+                std::to_string(run.out.size()) + " bytes out; errors: " + run.err;
   return problems;
 }
 
@@ -150,20 +152,6 @@ std::vector<Case> Smaller(const Case& c) {
       });
       out.push_back(less);
     }
-  for (auto lines : {&Case::ruleLines, &Case::maskLines}) {
-    if (!(c.*lines)) continue;
-    for (size_t i = 0; i < (c.*lines)->size(); ++i) {
-      Case less = c;
-      (less.*lines)->erase((less.*lines)->begin() + static_cast<std::ptrdiff_t>(i));
-      out.push_back(less);
-      const std::string& line = (*(c.*lines))[i];
-      size_t cut = line.find_last_of(" \t");
-      if (cut == std::string::npos || cut == 0) continue;
-      Case shorter = c;
-      (*(shorter.*lines))[i].erase(cut);
-      out.push_back(shorter);
-    }
-  }
   for (const auto& [dir, entries] : c.tree)
     for (const auto& [name, node] : entries)
       if (node.kind != Kind::kDir) {
@@ -171,6 +159,29 @@ std::vector<Case> Smaller(const Case& c) {
         less.tree[dir].erase(name);
         out.push_back(less);
       }
+  for (auto lines : {&Case::ruleLines, &Case::maskLines}) {
+    if (!(c.*lines)) continue;
+    for (size_t i = 0; i < (c.*lines)->size(); ++i) {
+      Case less = c;
+      (less.*lines)->erase((less.*lines)->begin() + static_cast<std::ptrdiff_t>(i));
+      out.push_back(less);
+      // Each word after the first left out in turn, with the blanks before it.
+      const std::string& line = (*(c.*lines))[i];
+      const char* blank = " \t";
+      size_t word = line.find_first_not_of(blank);
+      while (word != std::string::npos) {
+        size_t end = line.find_first_of(blank, word);
+        size_t next = end == std::string::npos ? end : line.find_first_not_of(blank, end);
+        if (next == std::string::npos) break;
+        size_t nextEnd = line.find_first_of(blank, next);
+        Case shorter = c;
+        (*(shorter.*lines))[i] =
+            line.substr(0, end) + (nextEnd == std::string::npos ? "" : line.substr(nextEnd));
+        out.push_back(shorter);
+        word = next;
+      }
+    }
+  }
   return out;
 }
 

@@ -24,7 +24,7 @@ std::string CheckCase(const model::Case& c);
 
 // The smallest case it can reach by dropping entries, directories, mask and
 // rule lines one at a time while CheckCase still fails.
-model::Case Shrink(model::Case c, int maxRuns = 300);
+model::Case Shrink(model::Case c, int maxRuns = 1000);
 
 // The case readably: its tree in ScopedTree notation and its companion files.
 std::string DescribeCase(const model::Case& c);
