@@ -1,6 +1,7 @@
 #!/bin/bash
 # Installs what is missing (as root, from Debian), builds both builds and runs
-# every test. Needs no standard input.
+# every test, then each fuzz target for KELVO_FUZZ_SECONDS (default 45).
+# Needs no standard input.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,3 +23,5 @@ cmake --build --preset windows -j"$(nproc)"
 cmake --preset native
 cmake --build --preset native -j"$(nproc)"
 ctest --preset native
+
+bash scripts/fuzz.sh "${KELVO_FUZZ_SECONDS:-45}"
