@@ -8,6 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 targets=(mask_file rule_file command_line match)
+# Longest input per target: the readers fill a 4096-byte buffer, so their
+# inputs must reach past it.
+declare -A maxLength=([mask_file]=10000 [rule_file]=10000 [command_line]=4096 [match]=1300)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2 >/dev/null
@@ -24,7 +27,8 @@ for target in "${targets[@]}"; do
   mkdir -p "$work/$target/found" "$work/$target/tmp"
   log=build/fuzz/$target.log
   if ! TMPDIR=$work/$target/tmp "build/fuzz/fuzz/${target}_fuzzer" -max_total_time="$seconds" \
-      -timeout=10 -print_final_stats=1 -artifact_prefix="build/fuzz/crashes/$target-" \
+      -max_len="${maxLength[$target]}" -timeout=10 -print_final_stats=1 \
+      -artifact_prefix="build/fuzz/crashes/$target-" \
       "$work/$target/found" "fuzz/corpus/$target" >"$log" 2>&1; then
     tail -n 40 "$log"
     echo "fuzz: $target failed; the input is in build/fuzz/crashes, the log in $log" >&2
