@@ -1,0 +1,76 @@
+// What the fuzz targets share: a check that turns a broken property into a
+// crash libFuzzer keeps the input of, a private scratch directory, and the
+// line splitting both companion-file readers promise.
+#pragma once
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#define FUZZ_REQUIRE(condition) \
+  ((condition) ? (void)0 : BrokenProperty(#condition, __FILE__, __LINE__))
+
+[[noreturn]] inline void BrokenProperty(const char* what, const char* file, int line) {
+  fprintf(stderr, "%s:%d: property broken: %s\n", file, line, what);
+  abort();
+}
+
+inline std::string_view BytesOf(const uint8_t* data, size_t size) {
+  return {reinterpret_cast<const char*>(data), size};
+}
+
+// A fresh directory below $TMPDIR (or /tmp), made once per process. The
+// targets write and enter only what lies below it; scripts/fuzz.sh points
+// TMPDIR at a directory it removes afterwards.
+inline const std::string& ScratchRoot() {
+  static const std::string root = [] {
+    const char* tmp = getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp");
+    pattern += "/kelvo-fuzz-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+      perror("mkdtemp");
+      abort();
+    }
+    char* real = realpath(pattern.c_str(), nullptr);
+    FUZZ_REQUIRE(real != nullptr);
+    std::string path(real);
+    free(real);
+    return path;
+  }();
+  return root;
+}
+
+// Replaces the file `name` in the scratch directory with exactly `bytes`;
+// returns its path. A new file each time: rewriting one in place makes ext4
+// flush it to disk on every close.
+inline std::string PutScratchFile(const char* name, std::string_view bytes) {
+  std::string path = ScratchRoot() + "/" + name;
+  unlink(path.c_str());
+  FILE* file = fopen(path.c_str(), "wbx");
+  FUZZ_REQUIRE(file != nullptr);
+  FUZZ_REQUIRE(fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size());
+  FUZZ_REQUIRE(fclose(file) == 0);
+  return path;
+}
+
+// The lines of a companion file, at most `limit`: the data ends at the first
+// Ctrl-Z, a line ends at a CR, and an LF right after that CR belongs to the
+// line end; a last line without a line end still counts.
+inline std::vector<std::string_view> CompanionLines(std::string_view data, size_t limit) {
+  data = data.substr(0, data.find('\x1A'));
+  std::vector<std::string_view> lines;
+  while (!data.empty() && lines.size() < limit) {
+    size_t cr = data.find('\r');
+    lines.push_back(data.substr(0, cr));
+    if (cr == std::string_view::npos) break;
+    data.remove_prefix(cr + 1);
+    if (!data.empty() && data.front() == '\n') data.remove_prefix(1);
+  }
+  return lines;
+}
