@@ -141,17 +141,17 @@ std::string Judge(const Outcome& expected, const ScopedTree& tree, const RunResu
 
 std::vector<Case> Smaller(const Case& c) {
   std::vector<Case> out;
-  for (const auto& [dir, entries] : c.tree)
-    if (!dir.empty()) {
-      Case less = c;
-      size_t slash = dir.rfind('/');
-      less.tree[slash == std::string::npos ? "" : dir.substr(0, slash)].erase(
-          dir.substr(slash + 1));
-      std::erase_if(less.tree, [&](const auto& e) {
-        return e.first == dir || e.first.starts_with(dir + "/");
-      });
-      out.push_back(less);
-    }
+  for (const auto& entry : c.tree) {
+    const std::string& dir = entry.first;
+    if (dir.empty()) continue;
+    Case less = c;
+    size_t slash = dir.rfind('/');
+    less.tree[slash == std::string::npos ? "" : dir.substr(0, slash)].erase(dir.substr(slash + 1));
+    std::erase_if(less.tree, [&dir](const auto& e) {
+      return e.first == dir || e.first.starts_with(dir + "/");
+    });
+    out.push_back(less);
+  }
   for (const auto& [dir, entries] : c.tree)
     for (const auto& [name, node] : entries)
       if (node.kind != Kind::kDir) {
