@@ -163,7 +163,8 @@ class TmuxRun : public TerminalRun {
     // A pane whose program a signal ended has a signal and no status.
     int number = 0;
     bool noStatus = state.size() > 2 && state[2] == ' ';
-    if (sscanf(state.c_str() + 2, "%d", &number) != 1) return -1;
+    // Just after the end tmux may show the pane dead before its status.
+    if (sscanf(state.c_str() + 2, "%d", &number) != 1) return std::nullopt;
     return noStatus ? 128 + number : number;
   }
 
