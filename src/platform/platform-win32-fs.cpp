@@ -14,13 +14,14 @@
 struct SearchState {
   HANDLE find = INVALID_HANDLE_VALUE;
   std::string pattern;
+  PreparedPattern prepared;  // refers to `pattern`
   uint32_t attrSet = 0;
 };
 
 namespace {
 
 bool Accept(const SearchState& state, const WIN32_FIND_DATAA& data, TSearchRec& rec) {
-  if (!MatchPattern(state.pattern, data.cFileName)) return false;
+  if (!MatchPrepared(state.prepared, data.cFileName)) return false;
   uint32_t attributes = data.dwFileAttributes;
   if (!PassesFilter(attributes, state.attrSet)) return false;
   rec.name = data.cFileName;
@@ -59,6 +60,7 @@ bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec) {
   auto state = new SearchState;
   state->find = find;
   state->pattern.assign(namePattern);
+  state->prepared = PreparePattern(state->pattern);
   state->attrSet = attrSet;
   rec.handle = state;
   if (Accept(*state, data, rec)) return true;
