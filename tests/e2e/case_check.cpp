@@ -113,12 +113,13 @@ std::string Differences(const Names& expected, const Names& actual, const std::s
 }
 
 std::string Judge(const Outcome& expected, const ScopedTree& tree, const RunResult& run) {
-  std::string problems = Differences(Entries(expected.left, false), tree.Left(),
+  const Names left = tree.Left();  // sorted
+  std::string problems = Differences(Entries(expected.left, false), left,
                                      "deleted, should stay: ", "left, should go:      ");
   for (const auto& [dir, entries] : expected.left)
     for (const auto& [name, node] : entries) {
       std::string path = model::Join(dir, name);
-      if (node.kind == Kind::kFile && problems.find(path) == std::string::npos &&
+      if (node.kind == Kind::kFile && std::binary_search(left.begin(), left.end(), path) &&
           tree.Read(path) != node.content)
         problems += "\n  changed: " + Readable(path);
     }

@@ -26,20 +26,26 @@ struct Dice {
 
 // Name parts that meet the rules below: mixed case, several dots, no dot,
 // spaces, letters beyond ASCII.
-std::vector<std::string> Bases() {
-  std::vector<std::string> out = {"Prog", "prog2",  "A",   "b",    "Main", "UNIT1",
-                                  "a.b",  "Lib.v2", "x y", "café", "Ü"};
-  if (!UnderWine()) out.insert(out.end(), {"r\x81\xfe", " lead", "t\xe9"});
-  return out;
+const std::vector<std::string>& Bases() {
+  static const std::vector<std::string> pool = [] {
+    std::vector<std::string> out = {"Prog", "prog2",  "A",   "b",    "Main", "UNIT1",
+                                    "a.b",  "Lib.v2", "x y", "café", "Ü"};
+    if (!UnderWine()) out.insert(out.end(), {"r\x81\xfe", " lead", "t\xe9"});
+    return out;
+  }();
+  return pool;
 }
 
-std::vector<std::string> Extensions() {
-  std::vector<std::string> out = {
-      ".PAS", ".pas",   ".FTN",   ".FOR",    ".for",   ".C",       ".c",      ".O",   ".OBJ",
-      ".obj", ".EXE",   ".exe",   ".TPU",    ".tpw",   ".BAK",     ".bak",    ".~pa", ".~",
-      "",     ".class", ".CLASS", ".pascal", ".bakup", ".bak.txt", ".Tpu.old"};
-  if (!UnderWine()) out.insert(out.end(), {".", ".~*", ".bak "});
-  return out;
+const std::vector<std::string>& Extensions() {
+  static const std::vector<std::string> pool = [] {
+    std::vector<std::string> out = {
+        ".PAS", ".pas",   ".FTN",   ".FOR",    ".for",   ".C",       ".c",      ".O",   ".OBJ",
+        ".obj", ".EXE",   ".exe",   ".TPU",    ".tpw",   ".BAK",     ".bak",    ".~pa", ".~",
+        "",     ".class", ".CLASS", ".pascal", ".bakup", ".bak.txt", ".Tpu.old"};
+    if (!UnderWine()) out.insert(out.end(), {".", ".~*", ".bak "});
+    return out;
+  }();
+  return pool;
 }
 
 const std::vector<std::string> kMasks = {"*.BAK",
