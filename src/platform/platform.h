@@ -66,6 +66,12 @@ bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec);
 bool SearchNext(TSearchRec& rec);
 void SearchClose(TSearchRec& rec);
 
+// Names compared as the file system compares them: without regard to letter
+// case (a-z on POSIX; every letter the system folds on Windows). The hash
+// agrees with the comparison.
+bool SameNameIgnoringCase(std::string_view a, std::string_view b);
+uint32_t HashIgnoringCase(std::string_view name);
+
 // Deletes one file named literally; fails for a read-only file and for
 // anything that is not a file or a link. "*" and "?" are no wildcards here:
 // Windows refuses a name holding them, POSIX takes them as characters.
