@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "common/match.h"
+
 namespace {
 
 std::map<std::string, std::shared_ptr<Listing>> cache;
@@ -122,7 +124,10 @@ int32_t FindLiteral(Listing& listing, std::string_view name) {
   int32_t found = LookUp(listing, name);
   size_t kept = name.find_last_not_of(kDroppedAtNameEnd);
   if (found >= 0 || kept == std::string_view::npos || kept + 1 == name.size()) return found;
-  return LookUp(listing, name.substr(0, kept + 1));
+  // The system finds the shorter name; what the program then takes of it is
+  // what its matcher takes ("hello." names "hello", "a.b." nothing).
+  found = LookUp(listing, name.substr(0, kept + 1));
+  return found >= 0 && MatchPattern(name, listing.entries[found].name) ? found : -1;
 }
 
 int32_t NextOfExtension(Listing& listing, std::string_view extension, int32_t from) {
