@@ -1,5 +1,6 @@
 #include "engine/sweep.h"
 
+#include "common/match.h"
 #include "common/names.h"
 #include "platform/platform.h"
 #include "rules/tables.h"
@@ -75,6 +76,32 @@ static void SplitDerivedWords(std::string rest, DerivedWords& derived) {
   }
 }
 
+// A word with an extension of its own can only name a file of that
+// extension: where the directory holds no entry of it, the word is left out
+// for every source instead of being looked up for each.
+static bool MayNameAnEntry(std::string_view word) {
+  std::string_view extension = ExtensionPart(word);
+  if (NamePart(word) != word || extension.size() < 2 || extension.back() == '.' ||
+      !IsLiteralPattern(extension))
+    return true;
+  std::string pattern = "*";
+  pattern += extension;
+  TSearchRec rec;
+  bool found = SearchFirst(pattern, kEveryEntry | kNamesOnly, rec);
+  SearchClose(rec);
+  return found;
+}
+
+static void KeepWordsThatMayNameAnEntry(DerivedWords& derived) {
+  int kept = 0;
+  for (int i = 0; i < derived.count; ++i) {
+    if (!MayNameAnEntry(derived.words[i])) continue;
+    if (kept != i) derived.words[kept] = std::move(derived.words[i]);
+    ++kept;
+  }
+  derived.count = kept;
+}
+
 static void RemoveDerived(std::string_view base, const DerivedWords& derived) {
   std::string candidate;
   for (int i = 0; i < derived.count; ++i) {
@@ -95,10 +122,13 @@ static void RulePass() {
     std::string rest(SlotView(ruleTable.rules[i]));
     std::string source;
     SplitFirstWord(rest, source);
-    DerivedWords derived;
-    SplitDerivedWords(rest, derived);
     TSearchRec rec;
     bool found = SearchFirst("*" + source, kFilesOnly | kNamesOnly, rec);
+    DerivedWords derived;
+    if (found) {
+      SplitDerivedWords(rest, derived);
+      KeepWordsThatMayNameAnEntry(derived);
+    }
     while (found) {
       RemoveDerived(BaseName(rec.name), derived);
       found = SearchNext(rec);
