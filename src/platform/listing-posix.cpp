@@ -13,6 +13,17 @@ const std::string_view kDroppedAtNameEnd = "";
 
 namespace {
 
+uint64_t currentDevice = 0;
+bool currentDeviceKnown = false;
+
+// The device a listing's directory lies on: a subdirectory on another one is
+// a mount point.
+uint64_t DeviceOf(const Listing& listing) {
+  if (listing.path.empty()) return CurrentDevice();
+  struct stat st;
+  return stat(listing.path.c_str(), &st) == 0 ? st.st_dev : 0;
+}
+
 int CompareFolded(std::string_view a, std::string_view b) {
   size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
@@ -43,37 +54,28 @@ void NoteType(ListedEntry& entry, unsigned char type) {
 void ReadDirectory(Listing& listing) {
   DIR* dir = opendir(listing.path.empty() ? "." : listing.path.c_str());
   if (dir == nullptr) return;
-  struct stat self;
-  if (fstat(dirfd(dir), &self) == 0) listing.device = self.st_dev;
-  std::vector<ListedEntry> read;
-  std::vector<uint64_t> keys;  // the first eight bytes of each name folded
-  read.reserve(64);
+  listing.entries.reserve(64);
   while (dirent* d = readdir(dir)) {
     std::string_view name(d->d_name);
     if (name == "." || name == "..") continue;
-    ListedEntry& entry = read.emplace_back();
+    ListedEntry& entry = listing.entries.emplace_back();
     entry.name.assign(name);
     NoteType(entry, d->d_type);
-    uint64_t key = 0;
     for (size_t i = 0; i < 8; ++i) {
       unsigned char c = i < name.size() ? AsciiUpperChar(name[i]) : 0;
-      key = (key << 8) | c;
+      entry.orderKey = (entry.orderKey << 8) | c;
     }
-    keys.push_back(key);
   }
   closedir(dir);
-  // Name order, as a case-preserving file system lists a directory, so that
-  // a run announces its files in the same order on every machine. Indices
-  // are sorted, so each entry moves once.
-  std::vector<uint32_t> order(read.size());
-  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
-    if (keys[x] != keys[y]) return keys[x] < keys[y];
-    int folded = CompareFolded(read[x].name, read[y].name);
-    return folded != 0 ? folded < 0 : read[x].name < read[y].name;
-  });
-  listing.entries.reserve(read.size());
-  for (uint32_t i : order) listing.entries.push_back(std::move(read[i]));
+}
+
+// Name order, as a case-preserving file system lists a directory, so that a
+// run announces its files in the same order on every machine. The key holds
+// the first eight bytes folded.
+bool ListedBefore(const ListedEntry& a, const ListedEntry& b) {
+  if (a.orderKey != b.orderKey) return a.orderKey < b.orderKey;
+  int folded = CompareFolded(a.name, b.name);
+  return folded != 0 ? folded < 0 : a.name < b.name;
 }
 
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
@@ -87,7 +89,7 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
     size = st.st_size;
   } else if (S_ISDIR(st.st_mode)) {
     attributes = kAttrDirectory | ((st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
-    if (st.st_dev != listing.device) attributes |= kAttrReparsePoint;
+    if (st.st_dev != DeviceOf(listing)) attributes |= kAttrReparsePoint;
   } else if (S_ISLNK(st.st_mode)) {
     // A link is never followed: one to a directory is not entered, one to a
     // file (or to nothing) is removed itself, its target untouched.
@@ -111,10 +113,20 @@ std::string DirectoryOf(std::string_view path) {
 }
 
 uint64_t CurrentDevice() {
-  if (Listing* here = CachedListing("")) return here->device;
-  struct stat here;
-  return stat(".", &here) == 0 ? here.st_dev : 0;
+  if (!currentDeviceKnown) {
+    struct stat here;
+    currentDevice = stat(".", &here) == 0 ? here.st_dev : 0;
+    currentDeviceKnown = true;
+  }
+  return currentDevice;
 }
+
+void NoteCurrentDevice(uint64_t device) {
+  currentDevice = device;
+  currentDeviceKnown = true;
+}
+
+void ForgetCurrentDevice() { currentDeviceKnown = false; }
 
 std::string ResolveLiteralPath(std::string_view path) {
   std::string whole(path);

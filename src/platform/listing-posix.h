@@ -8,8 +8,11 @@
 
 #include "platform/listing/listing.h"
 
-// The device of the current directory, from its listing when one is read.
+// The device of the current directory, known from entering it or asked for
+// once; forgotten where the directory changed in another way.
 uint64_t CurrentDevice();
+void NoteCurrentDevice(uint64_t device);
+void ForgetCurrentDevice();
 
 // A path in which each component that does not exist as written is replaced
 // by an entry equal to it without regard to ASCII case, where there is one.

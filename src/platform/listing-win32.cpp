@@ -34,6 +34,7 @@ void ReadDirectory(Listing& listing) {
     if (name == "." || name == "..") continue;
     ListedEntry& entry = listing.entries.emplace_back();
     entry.name.assign(name);
+    entry.orderKey = listing.entries.size();
     Note(entry, data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow);
   } while (FindNextFileA(find, &data));
   FindClose(find);
@@ -51,5 +52,7 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
   DWORD error = GetLastError();
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
+
+bool ListedBefore(const ListedEntry& a, const ListedEntry& b) { return a.orderKey < b.orderKey; }
 
 std::string DirectoryOf(std::string_view path) { return std::string(PathPart(path)); }

@@ -89,6 +89,9 @@ bool ChangeDirectory(std::string_view path) {
     if (chdir(target.c_str()) != 0) return false;
   }
   ForgetListings();
+  // A descent enters no directory on another device, so ".." is on the
+  // device it left.
+  if (target != "..") ForgetCurrentDevice();
   TrackChange(target);
   return true;
 }
@@ -106,6 +109,7 @@ bool EnterSubdirectory(std::string_view name) {
   close(fd);
   if (!entered) return false;
   ForgetListings();
+  NoteCurrentDevice(inside.st_dev);
   TrackChange(leaf);
   return true;
 }

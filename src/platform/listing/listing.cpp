@@ -27,7 +27,7 @@ size_t SlotsFor(size_t count) {
 
 // Open addressing over entries: `same` says whether an entry belongs to the
 // slot an entry already holds, `link` chains the entries of one slot. Filled
-// backwards, so each chain runs in listing order.
+// backwards, so each chain runs in the order the entries were read.
 template <typename Key, typename Same, typename Link>
 void BuildSlots(Listing& listing, std::vector<int32_t>& slots, Key key, Same same, Link link) {
   slots.assign(SlotsFor(listing.entries.size()), -1);
@@ -90,7 +90,7 @@ int32_t LookUp(Listing& listing, std::string_view name) {
       const ListedEntry& entry = listing.entries[i];
       if (entry.removed) continue;
       if (entry.name == name) return i;
-      if (first < 0) first = i;
+      if (first < 0 || ListedBefore(entry, listing.entries[first])) first = i;
     }
     break;
   }

@@ -23,6 +23,7 @@ struct ListedEntry {
   bool typeKnown = true;          // false: the read left the filter's bits open
   bool removed = false;
   uint32_t readAt = 0;            // attributeEpoch when attributes and size were read
+  uint64_t orderKey = 0;          // for ListedBefore, set by the reader
   uint32_t nameHash = 0;          // HashIgnoringCase of the name, once hashed
   uint32_t extensionHash = 0;     // HashIgnoringCase of the extension
   int32_t nextSameName = -1;      // next entry equal without regard to case
@@ -31,8 +32,7 @@ struct ListedEntry {
 
 struct Listing {
   std::string path;  // as the program names it: "" for the current directory
-  uint64_t device = 0;
-  std::vector<ListedEntry> entries;   // in the reader's order
+  std::vector<ListedEntry> entries;   // as read; ListedBefore gives their order
   std::vector<int32_t> nameSlots;     // open-addressing hash, built when first needed
   std::vector<int32_t> extensionSlots;  // first entry of each extension, likewise
   uint64_t extensions = 0;            // one bit for each extension present
@@ -41,10 +41,13 @@ struct Listing {
 // --- The reader: one per platform ----------------------------------------
 
 // Reads the directory `listing.path` names into its entries, "." and ".."
-// left out, each with name, listedAttributes, typeKnown and, where the read
-// gives them, attributes, size and readAt. A directory that cannot be read
-// leaves no entries.
+// left out, each with name, listedAttributes, typeKnown, orderKey and, where
+// the read gives them, attributes, size and readAt. A directory that cannot
+// be read leaves no entries.
 void ReadDirectory(Listing& listing);
+// The order in which searches deliver entries: the system's on Windows, name
+// order on POSIX. Entries are put in order only when a search delivers them.
+bool ListedBefore(const ListedEntry& a, const ListedEntry& b);
 // Reads attributes and size of an entry again; false when it is gone.
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry);
 // The listing that holds a name or pattern: its directory part as the

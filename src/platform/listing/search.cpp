@@ -1,4 +1,6 @@
 // The searches of platform.h, answered from the listings.
+#include <algorithm>
+
 #include "common/match.h"
 #include "common/names.h"
 #include "platform/listing/listing.h"
@@ -6,11 +8,9 @@
 
 struct SearchState {
   std::shared_ptr<Listing> listing;
-  std::string pattern;
-  PreparedPattern prepared;  // refers to `pattern`
-  std::string_view extension;  // for "*.EXT": only entries of that extension
+  std::vector<int32_t> matched;  // the entries whose names match, in order
+  size_t next = 0;
   uint32_t attrSet = 0;
-  int32_t at = -1;  // the entry delivered last
 };
 
 namespace {
@@ -21,18 +21,11 @@ void Found(const ListedEntry& entry, TSearchRec& rec) {
   rec.attributes = entry.attributes;
 }
 
-int32_t Following(SearchState& state) {
-  if (!state.extension.empty()) return NextOfExtension(*state.listing, state.extension, state.at);
-  int32_t next = state.at + 1;
-  return next < static_cast<int32_t>(state.listing->entries.size()) ? next : -1;
-}
-
 bool Deliver(SearchState& state, TSearchRec& rec) {
   Listing& listing = *state.listing;
-  while ((state.at = Following(state)) >= 0) {
-    ListedEntry& entry = listing.entries[state.at];
-    if (entry.removed || !MayPassFilter(entry, state.attrSet)) continue;
-    if (!MatchPrepared(state.prepared, entry.name)) continue;
+  while (state.next < state.matched.size()) {
+    ListedEntry& entry = listing.entries[state.matched[state.next++]];
+    if (entry.removed) continue;
     if ((state.attrSet & kNamesOnly) && entry.typeKnown) {
       // The read alone settles the filter, and the caller wants names only.
       rec.name = entry.name;
@@ -58,6 +51,28 @@ std::string_view ExtensionSearched(const PreparedPattern& prepared) {
   return tail;
 }
 
+// The entries a search may deliver, put in order: names match, and what
+// the directory read showed passes the filter. Removed marks and attributes
+// are looked at as each is delivered.
+void Match(Listing& listing, std::string_view pattern, uint32_t attrSet, std::vector<int32_t>& matched) {
+  PreparedPattern prepared = PreparePattern(pattern);
+  auto take = [&](int32_t i) {
+    const ListedEntry& entry = listing.entries[i];
+    if (!entry.removed && MayPassFilter(entry, attrSet) && MatchPrepared(prepared, entry.name))
+      matched.push_back(i);
+  };
+  std::string_view extension = ExtensionSearched(prepared);
+  if (!extension.empty()) {
+    for (int32_t i = NextOfExtension(listing, extension, -1); i >= 0; i = NextOfExtension(listing, extension, i))
+      take(i);
+  } else {
+    for (size_t i = 0; i < listing.entries.size(); ++i) take(static_cast<int32_t>(i));
+  }
+  std::sort(matched.begin(), matched.end(), [&listing](int32_t a, int32_t b) {
+    return ListedBefore(listing.entries[a], listing.entries[b]);
+  });
+}
+
 }  // namespace
 
 bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec) {
@@ -75,18 +90,11 @@ bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec) {
     Found(entry, rec);
     return true;
   }
-  // Most searches for an extension find none in a directory: they end here,
-  // before a search is set up.
-  std::string_view extension = ExtensionSearched(PreparePattern(namePattern));
-  if (!extension.empty() && NextOfExtension(*listing, extension, -1) < 0) return false;
-  auto state = new SearchState;
-  state->listing = listing;
-  state->pattern.assign(namePattern);
-  state->prepared = PreparePattern(state->pattern);
-  state->extension = ExtensionSearched(state->prepared);
-  state->attrSet = attrSet;
-  rec.handle = state;
-  return Deliver(*state, rec);
+  std::vector<int32_t> matched;
+  Match(*listing, namePattern, attrSet, matched);
+  if (matched.empty()) return false;
+  rec.handle = new SearchState{listing, std::move(matched), 0, attrSet};
+  return Deliver(*rec.handle, rec);
 }
 
 bool SearchNext(TSearchRec& rec) {
