@@ -109,6 +109,10 @@ static void RemoveDerived(std::string_view base, const DerivedWords& derived) {
     TSearchRec rec;
     if (SearchFirst(candidate, kFilesOnly, rec)) {
       int64_t size = rec.size;
+      // A pattern stays as built: it is no name of a file and cannot be
+      // deleted.
+      if (kCaseTellsFilesApart && IsLiteralPattern(candidate))
+        candidate.assign(PathPart(candidate)).append(rec.name);
       SearchClose(rec);
       RemoveOne(candidate, size);
     } else {

@@ -82,6 +82,7 @@ std::string BaseName(const std::string& name) {
 struct Sweeper {
   const std::vector<std::string> masks;
   const std::vector<std::vector<std::string>> rules;
+  bool namesAsFound;
   bool reverse;
   Outcome out;
 
@@ -121,7 +122,10 @@ struct Sweeper {
           for (const std::string& found : Listed(dir)) {
             if (!Offered(found, dir[found]) || !Matches(candidate, found)) continue;
             // A pattern for a name is refused by the deletion.
-            Remove(dir, path, candidate, HasWildcard(candidate) ? "" : found);
+            if (HasWildcard(candidate))
+              Remove(dir, path, candidate, "");
+            else
+              Remove(dir, path, namesAsFound ? found : candidate, found);
             break;
           }
         }
@@ -144,8 +148,8 @@ std::string Join(const std::string& dir, const std::string& name) {
   return dir.empty() ? name : dir + "/" + name;
 }
 
-Outcome Predict(const Case& c, bool reverseOrder) {
-  Sweeper sweeper{Masks(c), Rules(c), reverseOrder, {}};
+Outcome Predict(const Case& c, bool namesAsFound, bool reverseOrder) {
+  Sweeper sweeper{Masks(c), Rules(c), namesAsFound, reverseOrder, {}};
   sweeper.out.left = c.tree;
   sweeper.Descend(sweeper.out.left, "");
   return sweeper.out;

@@ -37,8 +37,10 @@ struct Outcome {
   std::vector<std::string> said;
 };
 
-// Directories are listed in ASCII-case-folded byte order, or the reverse.
-Outcome Predict(const Case& c, bool reverseOrder = false);
+// Directories are listed in ASCII-case-folded byte order, or the reverse. A
+// derived file found by its name is announced as found (`namesAsFound`, the
+// POSIX build) or as the rule built the name (Windows).
+Outcome Predict(const Case& c, bool namesAsFound, bool reverseOrder = false);
 
 std::string Join(const std::string& dir, const std::string& name);
 
