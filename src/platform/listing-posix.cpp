@@ -9,7 +9,8 @@
 
 #include "common/names.h"
 
-const std::string_view kDroppedAtNameEnd = "";
+// As Windows does, so that a rule's derived word "." names "hello" for hello.c.
+const std::string_view kDroppedAtNameEnd = ".";
 
 namespace {
 
