@@ -121,22 +121,25 @@ static void RemoveDerived(std::string_view base, const DerivedWords& derived) {
   }
 }
 
+// The derived files of every source a rule's search found, the first one
+// in `rec`.
+static void RemoveDerivedOfSources(std::string rest, TSearchRec& rec) {
+  DerivedWords derived;
+  SplitDerivedWords(std::move(rest), derived);
+  KeepWordsThatMayNameAnEntry(derived);
+  do {
+    RemoveDerived(BaseName(rec.name), derived);
+  } while (SearchNext(rec));
+}
+
 static void RulePass() {
   for (int i = 0; i < ruleTable.count; ++i) {
     std::string rest(SlotView(ruleTable.rules[i]));
     std::string source;
     SplitFirstWord(rest, source);
     TSearchRec rec;
-    bool found = SearchFirst("*" + source, kFilesOnly | kNamesOnly, rec);
-    DerivedWords derived;
-    if (found) {
-      SplitDerivedWords(rest, derived);
-      KeepWordsThatMayNameAnEntry(derived);
-    }
-    while (found) {
-      RemoveDerived(BaseName(rec.name), derived);
-      found = SearchNext(rec);
-    }
+    if (SearchFirst("*" + source, kFilesOnly | kNamesOnly, rec))
+      RemoveDerivedOfSources(std::move(rest), rec);
     SearchClose(rec);
   }
 }

@@ -75,9 +75,9 @@ std::shared_ptr<Listing> NewListing(const std::string& dirPath) {
   return listing;
 }
 
-// The entry named `name` without regard to case, the exact one preferred.
-int32_t LookUp(Listing& listing, std::string_view name) {
-  if (!(listing.extensions & ExtensionBit(HashIgnoringCase(ExtensionOf(name))))) return -1;
+// The entry named `name` without regard to case, the exact one preferred,
+// else the first in order.
+int32_t LookUpHashed(Listing& listing, std::string_view name) {
   if (listing.nameSlots.empty()) HashNames(listing);
   size_t mask = listing.nameSlots.size() - 1;
   uint32_t hash = HashIgnoringCase(name);
@@ -93,6 +93,23 @@ int32_t LookUp(Listing& listing, std::string_view name) {
       if (first < 0 || ListedBefore(entry, listing.entries[first])) first = i;
     }
     break;
+  }
+  return first;
+}
+
+// The same, found among the entries of the name's extension while they are
+// few, as in most directories: their names need no hash then.
+int32_t LookUp(Listing& listing, std::string_view name) {
+  constexpr int kFewEntries = 16;
+  int32_t first = -1;
+  int seen = 0;
+  for (int32_t i = NextOfExtension(listing, ExtensionOf(name), -1); i >= 0;
+       i = listing.entries[i].nextSameExtension) {
+    if (++seen > kFewEntries) return LookUpHashed(listing, name);
+    const ListedEntry& entry = listing.entries[i];
+    if (entry.removed || !SameNameIgnoringCase(entry.name, name)) continue;
+    if (entry.name == name) return i;
+    if (first < 0 || ListedBefore(entry, listing.entries[first])) first = i;
   }
   return first;
 }
