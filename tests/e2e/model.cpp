@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "runner.h"
+
 namespace e2e::model {
 namespace {
 
@@ -148,8 +150,8 @@ std::string Join(const std::string& dir, const std::string& name) {
   return dir.empty() ? name : dir + "/" + name;
 }
 
-Outcome Predict(const Case& c, bool namesAsFound, bool reverseOrder) {
-  Sweeper sweeper{Masks(c), Rules(c), namesAsFound, reverseOrder, {}};
+Outcome Predict(const Case& c, bool reverseOrder) {
+  Sweeper sweeper{Masks(c), Rules(c), !UnderWine(), reverseOrder, {}};
   sweeper.out.left = c.tree;
   sweeper.Descend(sweeper.out.left, "");
   return sweeper.out;
