@@ -15,6 +15,7 @@ constexpr char kLF = 0x0A;
 // read in bounded memory.
 struct ByteReader {
   ReadFileState* file = nullptr;
+  ByteSource read = ReadBytes;
   char buffer[4096];
   size_t pos = 0;
   size_t length = 0;
@@ -25,7 +26,7 @@ struct ByteReader {
 int Peek(ByteReader& r) {
   if (r.pos == r.length && !r.failed && !r.ended) {
     size_t got = 0;
-    if (!ReadBytes(r.file, r.buffer, sizeof r.buffer, got)) {
+    if (!r.read(r.file, r.buffer, sizeof r.buffer, got)) {
       r.failed = true;
     } else {
       r.pos = 0;
@@ -119,11 +120,12 @@ void LoadMaskFileFrom(std::string_view path, MaskList& list) {
   CloseReadOnly(file);
 }
 
-void LoadRuleFileFrom(std::string_view path, RuleTable& table) {
+void LoadRuleFileFrom(std::string_view path, RuleTable& table, ByteSource read) {
   table.count = 0;
   if (ReadFileState* file = OpenReadOnly(path)) {
     ByteReader reader;
     reader.file = file;
+    reader.read = read;
     while (!AtEnd(reader) && table.count < kMaxRules) {
       FoldedLine line;
       int c;

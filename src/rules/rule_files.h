@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "rules/tables.h"
 
 // The companion file with `extension` beside the program file at `programPath`.
@@ -22,4 +23,6 @@ void LoadMaskFileFrom(std::string_view path, MaskList& list);
 // rules come in when the file cannot be opened, yields no line, or a read
 // fails inside a line.
 void LoadRuleFile(RuleTable& table);
-void LoadRuleFileFrom(std::string_view path, RuleTable& table);
+// Reads as ReadBytes does; a test hands in one that fails where it chooses.
+using ByteSource = bool (*)(ReadFileState* file, char* buffer, size_t capacity, size_t& got);
+void LoadRuleFileFrom(std::string_view path, RuleTable& table, ByteSource read = ReadBytes);
