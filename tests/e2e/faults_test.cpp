@@ -17,22 +17,30 @@
 namespace e2e {
 namespace {
 
-TEST(Faults, DerivedFileRemovedWhileItsQuestionWaitsIsReportedAndNotCounted) {
-  ScopedTree tree({"A.PAS", "A.EXE=12", "A.TPU=345", "B.PAS", "B.EXE=6789"});
-  BackgroundProcess kelvo(CommandFor(TheTarget().kelvo, {}), ChildEnvironment(), tree.path());
-  kelvo.Send("y");
-  ASSERT_TRUE(kelvo.WaitUntilReading());
-  std::filesystem::remove(tree.PathOf("A.EXE"));
-  kelvo.Send("yyy");
-  RunResult run = kelvo.Finish(30);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_TRUE(SameOutput(run, Opening('Y')
-                                  .Offer(tree, "A.EXE", 'Y')
-                                  .CannotRemove(tree, "A.EXE")
-                                  .Offer(tree, "A.TPU", 'Y')
-                                  .Offer(tree, "B.EXE", 'Y')
-                                  .Summary(7)));
-  EXPECT_EQ(tree.Left(), (Names{"A.PAS", "B.PAS"}));
+TEST(Faults, DerivedFileRemovedOrMadeReadOnlyWhileItsQuestionWaitsIsReportedAndKept) {
+  // Removed, or made read-only (under Wine that is the Windows attribute):
+  // the file is judged as it is once the answer comes.
+  for (bool removed : {true, false}) {
+    SCOPED_TRACE(removed ? "removed" : "made read-only");
+    ScopedTree tree({"A.PAS", "A.EXE=12", "A.TPU=345", "B.PAS", "B.EXE=6789"});
+    BackgroundProcess kelvo(CommandFor(TheTarget().kelvo, {}), ChildEnvironment(), tree.path());
+    kelvo.Send("y");
+    ASSERT_TRUE(kelvo.WaitUntilReading());
+    if (removed)
+      std::filesystem::remove(tree.PathOf("A.EXE"));
+    else
+      ASSERT_EQ(chmod(tree.PathOf("A.EXE").c_str(), 0444), 0);
+    kelvo.Send("yyy");
+    RunResult run = kelvo.Finish(30);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(SameOutput(run, Opening('Y')
+                                    .Offer(tree, "A.EXE", 'Y')
+                                    .CannotRemove(tree, "A.EXE")
+                                    .Offer(tree, "A.TPU", 'Y')
+                                    .Offer(tree, "B.EXE", 'Y')
+                                    .Summary(7)));
+    EXPECT_EQ(tree.Left(), (removed ? Names{"A.PAS", "B.PAS"} : Names{"A.EXE", "A.PAS", "B.PAS"}));
+  }
 }
 
 // The order a run offers `names` (of files in `tree`) in: Wine lists
