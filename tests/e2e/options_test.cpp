@@ -142,6 +142,15 @@ TEST(CommandLine, DirectoryArgumentIsCleanedNamedAsTypedAndMeasuredOnItsDrive) {
     EXPECT_GE(Freed(run), kBig / 2);
     EXPECT_LE(Freed(run), kBig * 4);
   }
+
+  // Typed in another case, each level of the path is found.
+  tree.Add("sub/inner/C.PAS");
+  tree.Add("sub/inner/C.EXE=inner");
+  RunResult run = RunKelvo(tree, Keys("yy").WithArgs({"SUB/INNER"}));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(MaskFreed(run.out).ends_with(Transcript().Summary(5).bytes()))
+      << Readable(run.out);
+  EXPECT_EQ(tree.Left(), (Names{"A.EXE", "A.PAS", "sub/", "sub/A.PAS", "sub/inner/", "sub/inner/C.PAS"}));
 }
 
 }  // namespace
