@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -11,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -42,6 +44,34 @@ std::string ReadAll(int fd) {
     offset += n;
   }
   return bytes;
+}
+
+// The test in which a child outlasted its time: its later waits are cut
+// short.
+const ::testing::TestInfo* hungTest = nullptr;
+
+const ::testing::TestInfo* CurrentTest() {
+  return ::testing::UnitTest::GetInstance()->current_test_info();
+}
+
+int LimitInThisTest(int seconds) {
+  return CurrentTest() != nullptr && CurrentTest() == hungTest ? std::min(seconds, 1) : seconds;
+}
+
+std::string Joined(const std::vector<std::string>& argv) {
+  std::string command;
+  for (const std::string& word : argv) command += (command.empty() ? "" : " ") + word;
+  return command;
+}
+
+// The note a killed child leaves in its result; outside a test (starting
+// Wine) the caller reports.
+std::string Killed(const std::string& command, int seconds) {
+  if (CurrentTest() != nullptr) {
+    hungTest = CurrentTest();
+    ADD_FAILURE() << "still running after " << seconds << " s, killed: " << command;
+  }
+  return "\n[killed after " + std::to_string(seconds) + " s]";
 }
 
 void SleepMilliseconds(long ms) {
@@ -133,6 +163,7 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
   }
   int out = AnonymousFile();
   int err = AnonymousFile();
+  timeoutSeconds = LimitInThisTest(timeoutSeconds);
   pid_t pid = Spawn(argv, env, cwd, in, out, err, false);
   close(in);
   RunResult result;
@@ -144,7 +175,7 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
     result.err = ReadAll(err);
   } else {
     result.out = ReadAll(out);
-    result.err = ReadAll(err) + "\n[killed after " + std::to_string(timeoutSeconds) + " s]";
+    result.err = ReadAll(err) + Killed(Joined(argv), timeoutSeconds);
   }
   close(out);
   close(err);
@@ -154,7 +185,7 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
                                      const std::vector<std::string>& env, const std::string& cwd,
                                      bool outputPipe)
-    : outputPipe_(outputPipe) {
+    : outputPipe_(outputPipe), command_(Joined(argv)) {
   int keys[2];
   if (pipe2(keys, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
   keys_ = keys[1];
@@ -236,7 +267,8 @@ bool BackgroundProcess::WaitUntilSettled(int seconds) {
     if (fd >= 0) close(fd);
     for (const char* pending : {"\nSigPnd:\t", "\nShdPnd:\t"}) {
       size_t at = status.find(pending);
-      if (at == std::string::npos || strtoull(status.c_str() + at + strlen(pending), nullptr, 16) != 0)
+      if (at == std::string::npos ||
+          strtoull(status.c_str() + at + strlen(pending), nullptr, 16) != 0)
         return false;
     }
     DIR* tasks = opendir((proc + "/task").c_str());
@@ -276,6 +308,7 @@ RunResult BackgroundProcess::Finish(int timeoutSeconds, int* status) {
   };
   // Not read to its end: a process Wine started may hold the pipe open.
   if (outputPipe_) fcntl(out_, F_SETFL, O_NONBLOCK);
+  timeoutSeconds = LimitInThisTest(timeoutSeconds);
   std::optional<int> waited =
       WaitWithTimeout(pid_, timeoutSeconds, outputPipe_ ? std::function<void()>(drain) : nullptr);
   reaped_ = true;
@@ -288,7 +321,7 @@ RunResult BackgroundProcess::Finish(int timeoutSeconds, int* status) {
     result.exitCode = ExitCodeOf(*waited);
     if (status != nullptr) *status = *waited;
   } else {
-    result.err += "\n[killed after " + std::to_string(timeoutSeconds) + " s]";
+    result.err += Killed(command_, timeoutSeconds);
   }
   return result;
 }

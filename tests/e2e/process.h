@@ -17,6 +17,12 @@ struct RunResult {
   std::string err;    // standard error, for diagnostics only
 };
 
+// The most one run of the build under test may take. A child of a test that
+// outlasts its time is killed and fails the test, naming its command; the
+// rest of that test then waits a second at most for each child, so a hang
+// costs one limit, not one per run.
+constexpr int kRunSeconds = 30;
+
 // Runs `argv` (looked up on PATH) in directory `cwd` with environment `env`
 // ("NAME=value" each). Standard input is `input` from a file, or /dev/null;
 // standard output and error go to files. A child still running after
@@ -80,6 +86,7 @@ class BackgroundProcess {
   bool outputPipe_ = false;
   int err_ = -1;
   bool reaped_ = false;
+  std::string command_;  // for the report of a child killed
 };
 
 // Pointer arrays for exec, over strings that outlive them.

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <random>
 #include <set>
@@ -68,7 +69,8 @@ TEST(Stops, BrokenOutputPipeEndsTheNativeRunAndIsDroppedUnderWine) {
         "bash", "-c", trap + "\"$@\" | head -c 100; echo \"${PIPESTATUS[0]}\" >&2", "bash"};
     for (const std::string& word : CommandFor(TheTarget().kelvo, {"/S", "/N", "/Y"}))
       command.push_back(word);
-    RunResult run = RunProcess(command, ChildEnvironment(), tree.path(), std::nullopt, 120);
+    RunResult run =
+        RunProcess(command, ChildEnvironment(), tree.path(), std::nullopt, 2 * kRunSeconds);
     EXPECT_EQ(run.out, Transcript().Banner().bytes().substr(0, 100));
     auto [sources, derived] = SourcesAndDerived(tree);
     EXPECT_EQ(sources, kPairs);
@@ -188,11 +190,14 @@ TEST(Stops, InterruptAtAnyMomentDeletesNothingAfterTheStopMessage) {
     BackgroundProcess kelvo(CommandFor(TheTarget().kelvo, {"/S", "/N", "/Y"}), ChildEnvironment(),
                             tree.path());
     const std::string out = "/proc/" + std::to_string(kelvo.pid()) + "/fd/1";
+    const auto late = std::chrono::steady_clock::now() + std::chrono::seconds(kRunSeconds);
     struct stat st;
-    while (stat(out.c_str(), &st) == 0 && st.st_size < moment) continue;
+    while (stat(out.c_str(), &st) == 0 && st.st_size < moment)
+      ASSERT_LT(std::chrono::steady_clock::now(), late)
+          << "the run wrote " << st.st_size << " bytes and no more in " << kRunSeconds << " s";
     kill(kelvo.pid(), SIGINT);
     int status = 0;
-    RunResult run = kelvo.Finish(30, &status);
+    RunResult run = kelvo.Finish(kRunSeconds, &status);
     ExpectNothingGoneUnannounced(tree, kPairs, run, status, false);
   }
 }
@@ -207,13 +212,13 @@ TEST(Stops, InterruptWhileAWriteIsBlockedStopsTheRunWhenTheWriteEnds) {
   FillPairs(tree, kPairs);
   BackgroundProcess kelvo(CommandFor(TheTarget().kelvo, {"/S", "/N", "/Y"}), ChildEnvironment(),
                           tree.path(), true);
-  ASSERT_TRUE(kelvo.WaitUntilWriting(30));
+  ASSERT_TRUE(kelvo.WaitUntilWriting(kRunSeconds));
   ASSERT_EQ(kill(kelvo.pid(), SIGINT), 0);
   // The pipe is read only once the interrupt has been taken: natively the
   // signal handler has run, under Wine the handler's thread waits its turn.
   ASSERT_TRUE(kelvo.WaitUntilSettled());
   int status = 0;
-  RunResult run = kelvo.Finish(30, &status);
+  RunResult run = kelvo.Finish(kRunSeconds, &status);
   ExpectNothingGoneUnannounced(tree, kPairs, run, status, true);
 }
 
