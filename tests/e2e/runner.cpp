@@ -39,14 +39,16 @@ std::string Failure(const std::string& what, const RunResult& r) {
 // Makes the prefix with the target's loader if it does not exist yet
 // (several seconds) and starts a persistent wineserver for it, so that each
 // run then starts in a few hundredths of a second. Then starts the target's
-// program with /?: empty when it ran, else why it did not.
+// program with /?: empty when it ran, else why it did not. Debian's wine and
+// wineboot scripts always start the 32-bit loader, so the prefix too is made
+// with the target's loader.
 std::string WhyItCannotStart() {
   if (!Exists(target.winePrefix + "/system.reg")) {
     std::cerr << "Making the Wine prefix " << target.winePrefix << " (takes a few seconds)\n";
     // Without Mono and Gecko: their installers would ask for a download.
-    RunResult made = RunProcess({target.wineLoader, "wineboot", "-i"},
-                                ChildEnvironment({"WINEDLLOVERRIDES=mscoree,mshtml="}), "/",
-                                std::nullopt, 300);
+    RunResult made =
+        RunProcess({target.wineLoader, "wineboot", "-i"},
+                   ChildEnvironment({"WINEDLLOVERRIDES=mscoree,mshtml="}), "/", std::nullopt, 300);
     if (made.exitCode != 0) return Failure(target.wineLoader + " wineboot", made);
     // The registry is written out when the server that wineboot started
     // ends; wait for that before starting one that stays.
@@ -58,8 +60,8 @@ std::string WhyItCannotStart() {
   // should this program die before StopTarget. Fails when a server for the
   // prefix is already running; that one serves.
   RunWineServer("-p120", 60);
-  RunResult help = RunProcess(CommandFor(target.kelvo, {"/?"}), ChildEnvironment(), "/",
-                              std::nullopt, 60);
+  RunResult help =
+      RunProcess(CommandFor(target.kelvo, {"/?"}), ChildEnvironment(), "/", std::nullopt, 60);
   if (help.exitCode == 0 && help.out.find("/?") != std::string::npos) return {};
   return Failure(target.wineLoader + " " + BaseNameOf(target.kelvo) + " /?", help);
 }
@@ -122,26 +124,25 @@ bool StartTarget() {
   if (!target.wine) return true;
   const char* loader32 = getenv("KELVO_WINE32_LOADER");
   target.wineLoader = loader32 != nullptr && *loader32 != '\0' ? loader32 : "wine";
-  std::string cannot32 = WhyItCannotStart();
-  if (cannot32.empty()) {
-    std::cout << "Under Wine: 32-bit programs start here: testing the i686 build, " << target.kelvo
-              << "\n";
-    return true;
-  }
-  std::string cannot64 = "no x86_64 build given (--kelvo64)";
-  if (!target.kelvo64.empty()) {
+  // Wine's 32-bit loader is itself a 32-bit program: where it starts, the
+  // i686 build is tested, whatever that build then does.
+  RunResult loaded =
+      RunProcess({target.wineLoader, "--version"}, ChildEnvironment(), "/", std::nullopt, 60);
+  std::string choice = "32-bit programs start here: testing the i686 build";
+  if (loaded.exitCode != 0) {
+    choice = "32-bit programs cannot start here (" +
+             Failure(target.wineLoader + " --version", loaded) +
+             "): testing the x86_64 build of the same sources";
     target.kelvo = target.kelvo64;
     target.wineLoader = Exists(kDebianWine64) ? kDebianWine64 : "wine64";
-    cannot64 = Exists(target.kelvo) ? WhyItCannotStart() : "no program at " + target.kelvo;
   }
-  if (cannot64.empty()) {
-    std::cout << "Under Wine: 32-bit programs cannot start here (" << cannot32
-              << "): testing the x86_64 build of the same sources, " << target.kelvo << "\n";
-    return true;
-  }
-  std::cerr << "Under Wine neither Windows build can start: the i686 one (" << cannot32
-            << "), the x86_64 one (" << cannot64 << ")\n";
-  return false;
+  std::cout << "Under Wine: " << choice << (target.kelvo.empty() ? "" : ", " + target.kelvo)
+            << "\n";
+  std::string cannot = target.kelvo.empty()    ? "no x86_64 build given (--kelvo64)"
+                       : !Exists(target.kelvo) ? "no program at " + target.kelvo
+                                               : WhyItCannotStart();
+  if (!cannot.empty()) std::cerr << "Under Wine this build cannot start: " << cannot << "\n";
+  return cannot.empty();
 }
 
 void StopTarget() {

@@ -1,10 +1,10 @@
 // Starts the build under test: the native kelvo, or kelvo.exe under Wine.
 // Which one is chosen once, on the test program's command line:
 //   e2e_tests --kelvo=PATH [--wine --wineprefix=DIR [--kelvo64=PATH]]
-// Under Wine the i686 kelvo.exe is tested where it starts, else the x86_64
-// build of --kelvo64 under wine64 (some kernels start no 32-bit programs).
-// KELVO_WINE32_LOADER names the loader the i686 build is tried with (default
-// wine): /bin/false there tries the x86_64 path on any machine.
+// Under Wine the i686 kelvo.exe is tested where Wine's 32-bit loader starts,
+// else the x86_64 build of --kelvo64 under wine64 (some kernels start no
+// 32-bit programs). KELVO_WINE32_LOADER names that loader (default wine):
+// /bin/false there takes the x86_64 path on any machine.
 #pragma once
 
 #include <optional>
@@ -25,17 +25,17 @@ struct Target {
   std::string wineLoader = "wine";  // the loader that starts kelvo
 };
 
-// Takes --kelvo, --wine and --wineprefix out of argv; false (with a message
-// on stderr) when they are missing or wrong.
+// Takes --kelvo, --wine, --wineprefix and --kelvo64 out of argv; false (with a
+// message on stderr) when they are missing or wrong.
 bool ParseTarget(int& argc, char** argv);
 const Target& TheTarget();
 inline bool UnderWine() { return TheTarget().wine; }
 
-// Under Wine: makes the prefix if it does not exist yet (wineboot, several
+// Under Wine: chooses the Windows build and says which and why on standard
+// output; makes the prefix if it does not exist yet (wineboot, several
 // seconds) and starts a persistent wineserver for it, so that each run then
-// starts in a few hundredths of a second; then chooses the Windows build that
-// starts, and says which and why on standard output. Natively nothing.
-// False, with the reasons on stderr, when neither Windows build starts.
+// starts in a few hundredths of a second. Natively nothing. False, with the
+// reason on stderr, when the build chosen does not start.
 bool StartTarget();
 // Stops what StartTarget started.
 void StopTarget();
