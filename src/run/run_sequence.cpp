@@ -61,5 +61,5 @@ int RunKelvo() {
   }
   WriteSummary(freeBefore);
   FlushAll();
-  return 0;
+  return run.fellShort ? 2 : 0;
 }
