@@ -87,6 +87,12 @@ bool ReturnToDirectory(const char* path);
 // Free bytes on drive `drive` (0: the current one, 1: A:, ...), -1 on failure.
 int64_t FreeDiskBytes(uint8_t drive);
 
+// Where the user's and then the system's configuration lies, each ending in
+// the separator: on POSIX $XDG_CONFIG_HOME (else ~/.config) and each
+// directory of $XDG_CONFIG_DIRS (else /etc/xdg), relative ones left out;
+// none on Windows, where configuration lies beside the program.
+std::vector<std::string> ConfigDirectories();
+
 // Companion files: opened read-only, only when they are regular files.
 struct ReadFileState;
 ReadFileState* OpenReadOnly(std::string_view path);

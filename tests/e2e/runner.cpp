@@ -67,6 +67,10 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::string>& change
   if (target.wine) {
     // No window may open: a run that could not start one would hang.
     all = {"WINEPREFIX=" + target.winePrefix, "WINEDEBUG=-all", "DISPLAY", "WAYLAND_DISPLAY"};
+  } else {
+    // Byte-exact output is the C locale's; and no companion file of the
+    // machine's own configuration may join a run's.
+    all = {"LC_ALL=C", "XDG_CONFIG_HOME=/nonexistent", "XDG_CONFIG_DIRS=/nonexistent"};
   }
   all.insert(all.end(), changes.begin(), changes.end());
   return EnvironmentWith(all);
