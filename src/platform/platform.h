@@ -115,6 +115,10 @@ std::vector<std::string> SplitArguments();
 bool StdOutIsCharDevice();
 // Standard output is a console the user reads: text is converted for it.
 bool StdOutIsConsole();
+// Standard output is a file or pipe that takes UTF-8 text: on POSIX, in a
+// locale whose character set is UTF-8. Message text is converted for it and
+// lines end in LF; elsewhere a file or pipe gets code page 866 and CR LF.
+bool StdOutTakesUtf8Text();
 // Writes bytes to standard output as they are.
 void WriteStdOut(const char* bytes, size_t count);
 // Writes code page 866 message text to the console, converted so the user
