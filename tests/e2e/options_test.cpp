@@ -107,9 +107,6 @@ TEST(CommandLine, BadArgumentEndsTheRunBeforeAnyDeletion) {
       {{"/X"}, 1},
       {{"/"}, 1},
       {{"/??"}, 1},
-      // No directory either, on Linux no option but those of the help.
-      {{"/N", "-x"}, 2},
-      {{"--"}, 1},
       // The first directory is entered, and "." would name it again.
       {{"SUB", "."}, 2},
       {{"MISSING", "/?"}, 1},
