@@ -47,7 +47,8 @@ void WriteAll(const char* bytes, size_t count) {
 }
 
 bool IsUtf8(const char* codeset) {
-  return codeset != nullptr && (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
+  return codeset != nullptr &&
+         (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
 }
 
 void BuildTerminalTable() {

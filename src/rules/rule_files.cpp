@@ -175,7 +175,9 @@ void LoadRuleFileFrom(std::string_view path, RuleTable& table, PathStyle style) 
   ReadRules(OpenReadOnly(path), style, table);
 }
 
-void LoadMaskFile(MaskList& list) { ReadMasks(OpenFirst(CompanionPathsFor(".TAB")), kNativeStyle, list); }
+void LoadMaskFile(MaskList& list) {
+  ReadMasks(OpenFirst(CompanionPathsFor(".TAB")), kNativeStyle, list);
+}
 
 void LoadRuleFile(RuleTable& table) {
   ReadRules(OpenFirst(CompanionPathsFor(".EXT")), kNativeStyle, table);

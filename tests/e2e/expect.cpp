@@ -151,16 +151,15 @@ std::string MaskFreed(std::string_view output, bool utf8) {
          std::string(output.substr(end));
 }
 
-::testing::AssertionResult SameOutput(const RunResult& run, const Transcript& expected,
-                                      bool utf8) {
+::testing::AssertionResult SameOutput(const RunResult& run, const Transcript& expected, bool utf8) {
   std::string actual = MaskFreed(run.out, utf8);
   const std::string& wanted = utf8 ? expected.text() : expected.bytes();
   if (actual == wanted) return ::testing::AssertionSuccess();
   if (utf8) {
-    return ::testing::AssertionFailure() << "--- expected ---\n"
-                                         << wanted << "\n--- actual (exit " << run.exitCode
-                                         << ") ---\n"
-                                         << actual;
+    return ::testing::AssertionFailure()
+           << "--- expected ---\n"
+           << wanted << "\n--- actual (exit " << run.exitCode << ") ---\n"
+           << actual;
   }
   std::vector<std::string_view> got = LinesOf(actual);
   std::vector<std::string_view> want = LinesOf(expected.bytes());

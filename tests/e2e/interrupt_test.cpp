@@ -45,12 +45,13 @@ TEST(Interrupt, SignalWhileAQuestionWaitsEndsTheRunByThatSignal) {
     // Re-raised, so a shell sees 128 + the signal.
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "exit " << run.exitCode;
     // The stop message closes the prompt's line; no summary follows.
-    EXPECT_TRUE(SameOutput(run, Opening('Y')
-                                    .Offer(tree, "A.EXE", 'Y')
-                                    .Offer(tree, "SUB/B.EXE", 'Y')
-                                    .Offer(tree, "SUB/B.TPU", 0)
-                                    .Line(std::string(kConfirm) + "  ")
-                                    .Line(kStopped),
+    EXPECT_TRUE(SameOutput(run,
+                           Opening('Y')
+                               .Offer(tree, "A.EXE", 'Y')
+                               .Offer(tree, "SUB/B.EXE", 'Y')
+                               .Offer(tree, "SUB/B.TPU", 0)
+                               .Line(std::string(kConfirm) + "  ")
+                               .Line(kStopped),
                            utf8));
     EXPECT_EQ(tree.Left(), kLeft);
   }

@@ -119,8 +119,9 @@ TEST(Unit, CompanionFilesSitBesideTheProgramUnderItsBaseName) {
 }
 
 TEST(Unit, CompanionFilesAreLookedForBesideTheProgramThenInTheConfigDirectories) {
-  EXPECT_EQ(CompanionPaths("/usr/bin/kelvo", ".TAB", {"/h/.config/", "/etc/xdg/"}),
-            (Texts{"/usr/bin/kelvo.TAB", "/h/.config/kelvo/kelvo.TAB", "/etc/xdg/kelvo/kelvo.TAB"}));
+  EXPECT_EQ(
+      CompanionPaths("/usr/bin/kelvo", ".TAB", {"/h/.config/", "/etc/xdg/"}),
+      (Texts{"/usr/bin/kelvo.TAB", "/h/.config/kelvo/kelvo.TAB", "/etc/xdg/kelvo/kelvo.TAB"}));
   EXPECT_EQ(CompanionPaths("/opt/tidy.bin", ".EXT", {"/c/"}),
             (Texts{"/opt/tidy.EXT", "/c/kelvo/tidy.EXT"}));
 }
@@ -146,15 +147,15 @@ TEST(Unit, ConfigDirectoriesFollowTheXdgVariables) {
   };
   for (const XdgCase& c : cases) {
     setenv("HOME", "/h", 1);
-    for (auto [name, value] : {std::pair{"XDG_CONFIG_HOME", c.configHome},
-                               std::pair{"XDG_CONFIG_DIRS", c.configDirs}}) {
+    for (auto [name, value] :
+         {std::pair{"XDG_CONFIG_HOME", c.configHome}, std::pair{"XDG_CONFIG_DIRS", c.configDirs}}) {
       if (value)
         setenv(name, value, 1);
       else
         unsetenv(name);
     }
-    EXPECT_EQ(ConfigDirectories(), c.want)
-        << (c.configHome ? c.configHome : "unset") << " " << (c.configDirs ? c.configDirs : "unset");
+    EXPECT_EQ(ConfigDirectories(), c.want) << (c.configHome ? c.configHome : "unset") << " "
+                                           << (c.configDirs ? c.configDirs : "unset");
   }
   for (size_t i = 0; i < saved.size(); ++i) {
     if (saved[i])
