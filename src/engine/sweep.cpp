@@ -41,6 +41,7 @@ void RemoveOne(std::string_view name, int64_t size) {
     return;
   }
   WriteFileLine(text::kCannotRemove, name);
+  run.fellShort = true;
 }
 
 static void MaskPass() {

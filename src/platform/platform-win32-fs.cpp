@@ -107,6 +107,8 @@ int64_t FreeDiskBytes(uint8_t drive) {
   return static_cast<int64_t>(available.QuadPart);
 }
 
+std::vector<std::string> ConfigDirectories() { return {}; }
+
 struct ReadFileState {
   HANDLE handle;
 };

@@ -87,6 +87,12 @@ bool ReturnToDirectory(const char* path);
 // Free bytes on drive `drive` (0: the current one, 1: A:, ...), -1 on failure.
 int64_t FreeDiskBytes(uint8_t drive);
 
+// Where the user's and then the system's configuration lies, each ending in
+// the separator: on POSIX $XDG_CONFIG_HOME (else ~/.config) and each
+// directory of $XDG_CONFIG_DIRS (else /etc/xdg), relative ones left out;
+// none on Windows, where configuration lies beside the program.
+std::vector<std::string> ConfigDirectories();
+
 // Companion files: opened read-only, only when they are regular files.
 struct ReadFileState;
 ReadFileState* OpenReadOnly(std::string_view path);
@@ -109,6 +115,10 @@ std::vector<std::string> SplitArguments();
 bool StdOutIsCharDevice();
 // Standard output is a console the user reads: text is converted for it.
 bool StdOutIsConsole();
+// Standard output is a file or pipe that takes UTF-8 text: on POSIX, in a
+// locale whose character set is UTF-8. Message text is converted for it and
+// lines end in LF; elsewhere a file or pipe gets code page 866 and CR LF.
+bool StdOutTakesUtf8Text();
 // Writes bytes to standard output as they are.
 void WriteStdOut(const char* bytes, size_t count);
 // Writes code page 866 message text to the console, converted so the user

@@ -20,6 +20,7 @@ struct ByteReader {
   size_t length = 0;
   bool failed = false;
   bool ended = false;
+  bool lfEndsLine = false;  // Linux editors end lines in LF alone
 };
 
 int Peek(ByteReader& r) {
@@ -38,6 +39,8 @@ int Peek(ByteReader& r) {
   return static_cast<unsigned char>(r.buffer[r.pos]);
 }
 
+bool IsLineEnd(const ByteReader& r, int c) { return c == kCR || (c == kLF && r.lfEndsLine); }
+
 // A failed read while testing for the end counts as the end.
 bool AtEnd(ByteReader& r) { return Peek(r) < 0; }
 
@@ -55,6 +58,7 @@ bool SkipLineEnd(ByteReader& r) {
       if (next == kLF) ++r.pos;
       return true;
     }
+    if (IsLineEnd(r, c)) return true;
   }
 }
 
@@ -84,21 +88,19 @@ void CloseLine(FoldedLine& line) {
   if (line.length == 0 || line.last != ' ') Keep(line, ' ');
 }
 
-}  // namespace
-
-std::string CompanionPath(std::string_view programPath, std::string_view extension) {
-  std::string path(PathPart(programPath));
-  path += BaseName(programPath);
-  path += extension;
-  return path;
+// The first of `paths` that opens, or nullptr.
+ReadFileState* OpenFirst(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths)
+    if (ReadFileState* file = OpenReadOnly(path)) return file;
+  return nullptr;
 }
 
-void LoadMaskFileFrom(std::string_view path, MaskList& list) {
+void ReadMasks(ReadFileState* file, PathStyle style, MaskList& list) {
   list.count = 0;
-  ReadFileState* file = OpenReadOnly(path);
   if (file == nullptr) return;
   ByteReader reader;
   reader.file = file;
+  reader.lfEndsLine = style == PathStyle::Posix;
   while (!AtEnd(reader) && list.count < kMaxMasks) {
     char mask[kMaskLength];
     size_t length = 0;
@@ -106,7 +108,7 @@ void LoadMaskFileFrom(std::string_view path, MaskList& list) {
     while (length < kMaskLength) {
       int c = Peek(reader);
       if (c == kError) failed = true;
-      if (c < 0 || c == kCR) break;
+      if (c < 0 || IsLineEnd(reader, c)) break;
       mask[length++] = static_cast<char>(c);
       ++reader.pos;
     }
@@ -119,15 +121,16 @@ void LoadMaskFileFrom(std::string_view path, MaskList& list) {
   CloseReadOnly(file);
 }
 
-void LoadRuleFileFrom(std::string_view path, RuleTable& table) {
+void ReadRules(ReadFileState* file, PathStyle style, RuleTable& table) {
   table.count = 0;
-  if (ReadFileState* file = OpenReadOnly(path)) {
+  if (file != nullptr) {
     ByteReader reader;
     reader.file = file;
+    reader.lfEndsLine = style == PathStyle::Posix;
     while (!AtEnd(reader) && table.count < kMaxRules) {
       FoldedLine line;
       int c;
-      while ((c = Peek(reader)) >= 0 && c != kCR) {
+      while ((c = Peek(reader)) >= 0 && !IsLineEnd(reader, c)) {
         AddToLine(line, static_cast<char>(c));
         ++reader.pos;
       }
@@ -143,8 +146,39 @@ void LoadRuleFileFrom(std::string_view path, RuleTable& table) {
   if (table.count == 0) InstallBuiltInRules(table);
 }
 
-void LoadMaskFile(MaskList& list) { LoadMaskFileFrom(CompanionPath(ProgramPath(), ".TAB"), list); }
+std::vector<std::string> CompanionPathsFor(std::string_view extension) {
+  return CompanionPaths(ProgramPath(), extension, ConfigDirectories());
+}
+
+}  // namespace
+
+std::string CompanionPath(std::string_view programPath, std::string_view extension) {
+  std::string path(PathPart(programPath));
+  path += BaseName(programPath);
+  path += extension;
+  return path;
+}
+
+std::vector<std::string> CompanionPaths(std::string_view programPath, std::string_view extension,
+                                        const std::vector<std::string>& configDirs) {
+  std::vector<std::string> paths{CompanionPath(programPath, extension)};
+  std::string name = std::string(BaseName(programPath)) + std::string(extension);
+  for (const std::string& dir : configDirs) paths.push_back(dir + "kelvo" + JoinSeparator() + name);
+  return paths;
+}
+
+void LoadMaskFileFrom(std::string_view path, MaskList& list, PathStyle style) {
+  ReadMasks(OpenReadOnly(path), style, list);
+}
+
+void LoadRuleFileFrom(std::string_view path, RuleTable& table, PathStyle style) {
+  ReadRules(OpenReadOnly(path), style, table);
+}
+
+void LoadMaskFile(MaskList& list) {
+  ReadMasks(OpenFirst(CompanionPathsFor(".TAB")), kNativeStyle, list);
+}
 
 void LoadRuleFile(RuleTable& table) {
-  LoadRuleFileFrom(CompanionPath(ProgramPath(), ".EXT"), table);
+  ReadRules(OpenFirst(CompanionPathsFor(".EXT")), kNativeStyle, table);
 }

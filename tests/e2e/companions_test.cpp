@@ -56,6 +56,42 @@ TEST(Companions, MaskFileAndRuleFileBesideTheProgram) {
   EXPECT_EQ(tree.Left(), (Names{"C.C", "C.OBJ", "K.TXT", "KELVO.EXT", "N.~PA", "P.PAS"}));
 }
 
+TEST(Companions, EachIsLookedForBesideTheProgramThenInTheConfigDirectories) {
+  // Natively, after the program's own directory: $XDG_CONFIG_HOME/kelvo, then
+  // each of $XDG_CONFIG_DIRS + /kelvo; the mask file and the rule file each
+  // on its own, in any letter case, lines ended by LF alone. The Windows
+  // build reads beside itself only.
+  ScopedTree tree;
+  ScopedTree config({"home/kelvo/KELVO.TAB=*.BAK\n*.TMP\n", "sys1/kelvo/",
+                     "sys2/kelvo/kelvo.ext=.C .O\n", "sys2/kelvo/Kelvo.Tab=*.C\r\n"});
+  const std::vector<std::string> env = {
+      "XDG_CONFIG_HOME=" + config.PathOf("home"),
+      "XDG_CONFIG_DIRS=" + config.PathOf("sys1") + ":" + config.PathOf("sys2")};
+  const struct {
+    Names beside;
+    Names offered, offeredOnWindows;
+  } cases[] = {
+      {{}, {"B.BAK", "C.TMP", "A.O"}, {"X.EXE", "B.BAK"}},
+      {{"KELVO.EXT=.PAS .EXE\r\n"}, {"B.BAK", "C.TMP", "X.EXE"}, {"X.EXE"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.beside));
+    for (const char* file : {"A.C", "A.O=o", "B.BAK=bak", "C.TMP=tmp", "X.PAS", "X.EXE=exe"})
+      tree.Add(file);
+    RunOptions options = RunOptions().WithArgs({"/N", "/Y"}).WithCompanions(c.beside);
+    options.env = env;
+    RunResult run = RunKelvo(tree, options);
+    Transcript quiet;
+    quiet.Banner();
+    int64_t removed = 0;
+    for (const std::string& name : UnderWine() ? c.offeredOnWindows : c.offered) {
+      quiet.Offer(tree, name, 0);
+      removed += name == "A.O" ? 1 : 3;
+    }
+    EXPECT_TRUE(SameOutput(run, quiet.Summary(removed)));
+  }
+}
+
 TEST(Companions, BadCompanionFilesDeleteNothingUnexpected) {
   ScopedTree tree({"A.PAS=src", "A.EXE=exe", "B.BAK=bak"});
   const Names all = tree.Left();

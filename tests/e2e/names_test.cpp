@@ -40,5 +40,18 @@ TEST(Names, NamesThatAreNotUtf8AreWrittenAsTheyAre) {
   EXPECT_EQ(tree.Left(), (Names{base + ".PAS"}));
 }
 
+TEST(Names, InAUtf8LocaleAFileOrPipeGetsUtf8TextWithTheNamesAsTheyAre) {
+  if (UnderWine()) GTEST_SKIP() << "the Windows build writes code page 866 wherever it runs";
+  // A Cyrillic name, and messages that read right after nothing but UTF-8
+  // decoding: one encoding for the whole text, lines ended by LF.
+  ScopedTree tree({"отчёт.c", "отчёт.o=obj", "main.c", "main.o=o"});
+  RunOptions options = Keys("yny").WithCompanions({"KELVO.EXT=.c .o\r\n"});
+  options.env = {"LC_ALL=C.UTF-8"};
+  RunResult run = RunKelvo(tree, options);
+  EXPECT_TRUE(SameOutput(
+      run, Opening('Y').Offer(tree, "main.o", 'N').Offer(tree, "отчёт.o", 'Y').Summary(3), true));
+  EXPECT_EQ(tree.Left(), (Names{"main.c", "main.o", "отчёт.c"}));
+}
+
 }  // namespace
 }  // namespace e2e

@@ -106,6 +106,10 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::string>& change
     all = {"WINEPREFIX=" + target.winePrefix, "WINEDEBUG=-all", "DISPLAY", "WAYLAND_DISPLAY"};
     // A loader named by its path also starts the processes Wine starts.
     if (target.wineLoader != "wine") all.push_back("WINELOADER=" + target.wineLoader);
+  } else {
+    // Byte-exact output is the C locale's; and no companion file of the
+    // machine's own configuration may join a run's.
+    all = {"LC_ALL=C", "XDG_CONFIG_HOME=/nonexistent", "XDG_CONFIG_DIRS=/nonexistent"};
   }
   all.insert(all.end(), changes.begin(), changes.end());
   return EnvironmentWith(all);

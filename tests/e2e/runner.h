@@ -41,7 +41,8 @@ bool StartTarget();
 void StopTarget();
 
 // The environment for a child that runs the build under test (Wine's
-// variables added when under Wine), with `changes` as in EnvironmentWith.
+// variables added when under Wine; natively the C locale and configuration
+// directories that do not exist), with `changes` as in EnvironmentWith.
 std::vector<std::string> ChildEnvironment(const std::vector<std::string>& changes = {});
 // The command line that starts the build under test with `args`.
 std::vector<std::string> CommandFor(const std::string& binary,
