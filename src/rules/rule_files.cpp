@@ -110,11 +110,13 @@ void LoadMaskFileFrom(std::string_view path, MaskList& list) {
       mask[length++] = static_cast<char>(c);
       ++reader.pos;
     }
+    int next = Peek(reader);
+    bool cut = next >= 0 && next != kCR;
     if (failed || !SkipLineEnd(reader)) {
       list.count = 0;
       break;
     }
-    StoreSlot(list.masks[list.count++], std::string_view(mask, length));
+    StoreSlot(list.masks[list.count++], CompanionTextAsNames(std::string_view(mask, length), cut));
   }
   CloseReadOnly(file);
 }
@@ -136,7 +138,9 @@ void LoadRuleFileFrom(std::string_view path, RuleTable& table) {
         break;
       }
       CloseLine(line);
-      StoreSlot(table.rules[table.count++], std::string_view(line.kept, line.keptLength));
+      StoreSlot(table.rules[table.count++],
+                CompanionTextAsNames(std::string_view(line.kept, line.keptLength),
+                                     line.length > kRuleLength));
     }
     CloseReadOnly(file);
   }

@@ -2,6 +2,8 @@
 // ".TAB") and the rule file (base name + ".EXT"). Lines end at CR (an LF
 // right after it belongs to the line end); Ctrl-Z or the end of the file ends
 // the data. Neither file is required and nothing is reported about them.
+// Each line, once read and cut, is brought into the names' code page
+// (CompanionTextAsNames).
 #pragma once
 
 #include <string>
