@@ -17,7 +17,10 @@ char Lower(char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; }
 size_t ReferenceCharLength(std::string_view text, size_t i, bool utf8) {
   static const uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
   unsigned char lead = static_cast<unsigned char>(text[i]);
-  size_t length = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
+  size_t length = (lead & 0xE0) == 0xC0   ? 2
+                  : (lead & 0xF0) == 0xE0 ? 3
+                  : (lead & 0xF8) == 0xF0 ? 4
+                                          : 1;
   if (!utf8 || length == 1 || text.size() - i < length) return 1;
   uint32_t value = lead & (0x7F >> length);
   for (size_t k = 1; k < length; ++k) {
@@ -25,7 +28,8 @@ size_t ReferenceCharLength(std::string_view text, size_t i, bool utf8) {
     if ((next & 0xC0) != 0x80) return 1;
     value = (value << 6) | (next & 0x3F);
   }
-  bool valid = value >= kLeast[length] && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF);
+  bool valid =
+      value >= kLeast[length] && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF);
   return valid ? length : 1;
 }
 
@@ -61,8 +65,8 @@ bool ReferenceWildcards(std::string_view patternText, std::string_view nameText,
       if (p == "*")
         here = match[(i - 1) * width + j] || (j > 0 && match[i * width + j - 1]);
       else
-        here = j > 0 && match[(i - 1) * width + j - 1] &&
-               (p == "?" || SameCharacter(p, name[j - 1]));
+        here =
+            j > 0 && match[(i - 1) * width + j - 1] && (p == "?" || SameCharacter(p, name[j - 1]));
       match[i * width + j] = here;
     }
   }

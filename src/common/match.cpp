@@ -61,9 +61,8 @@ static bool MatchWildcards(std::string_view pattern, std::string_view name, bool
     if (p < pattern.size() && pattern[p] == '*') {
       starP = p++;
       starN = n;
-    } else if (p < pattern.size() &&
-               (pattern[p] == '?' ||
-                SameChar(pattern.substr(p, patternChar), name.substr(n, nameChar)))) {
+    } else if (p < pattern.size() && (pattern[p] == '?' || SameChar(pattern.substr(p, patternChar),
+                                                                    name.substr(n, nameChar)))) {
       p += patternChar;
       n += nameChar;
     } else if (starP != std::string_view::npos) {
@@ -98,7 +97,8 @@ bool MatchPrepared(const PreparedPattern& prepared, std::string_view name) {
     std::string_view tail = pattern.substr(1);
     matched = name.size() >= tail.size() &&
               EqualIgnoringCase(name.substr(name.size() - tail.size()), tail);
-    if (!matched && HasByteBeyondAscii(name)) matched = MatchWildcards(pattern, name, prepared.utf8);
+    if (!matched && HasByteBeyondAscii(name))
+      matched = MatchWildcards(pattern, name, prepared.utf8);
   } else {
     matched = MatchWildcards(pattern, name, prepared.utf8);
   }

@@ -3,7 +3,9 @@
 #include "common/names.h"
 #include "platform/platform.h"
 
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) { return EqualIgnoringCase(a, b); }
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+  return EqualIgnoringCase(a, b);
+}
 
 uint32_t HashIgnoringCase(std::string_view name) {
   uint32_t hash = 2166136261u;

@@ -61,16 +61,16 @@ TEST(Companions, CompanionFilesInTheAnsiCodePageKeepTheirMeaningOnWindows) {
   // bytes, no UTF-8. Windows, taking names in UTF-8, reads them in the ANSI
   // code page; POSIX takes the bytes as they are, which name no file here.
   ScopedTree tree({"x.café=12", "a.pâs", "a.êxe=345", "b.pas", "b.exe=6789"});
-  RunResult run = RunKelvo(
-      tree, Keys("yyyy").WithCompanions({"KELVO.TAB=*.caf\xE9\r\n",
-                                         "KELVO.EXT=.p\xE2s .\xEAxe\r\n.pas .exe\r\n"}));
+  RunResult run =
+      RunKelvo(tree, Keys("yyyy").WithCompanions({"KELVO.TAB=*.caf\xE9\r\n",
+                                                  "KELVO.EXT=.p\xE2s .\xEAxe\r\n.pas .exe\r\n"}));
   Transcript expected = Opening('Y');
   if (UnderWine())
     expected.Offer(tree, Redirected("x.café"), 'Y').Offer(tree, Redirected("a.êxe"), 'Y');
   expected.Offer(tree, "b.exe", 'Y').Summary(4 + (UnderWine() ? 2 + 3 : 0));
   EXPECT_TRUE(SameOutput(run, expected));
-  EXPECT_EQ(tree.Left(), UnderWine() ? (Names{"a.pâs", "b.pas"})
-                                     : (Names{"a.pâs", "a.êxe", "b.pas", "x.café"}));
+  EXPECT_EQ(tree.Left(),
+            UnderWine() ? (Names{"a.pâs", "b.pas"}) : (Names{"a.pâs", "a.êxe", "b.pas", "x.café"}));
 }
 
 TEST(Companions, BadCompanionFilesDeleteNothingUnexpected) {

@@ -71,13 +71,18 @@ TEST(Names, NamesBeyondTheAnsiCodePageAreFoundAndDeletedByTheirOwnName) {
   EXPECT_EQ(tree.Left(), left);
 
   // The derived file in another case is the one the rule names: on Windows
-  // ФАЙЛ.EXE is файл.pas's, and announced as the rule spells it.
-  ScopedTree cased({"файл.pas", "ФАЙЛ.EXE=12"});
-  run = RunKelvo(cased, Keys("yy").WithCompanions(companions));
+  // ФАЙЛ.EXE is файл.pas's, and announced as the rule spells it. The
+  // directory argument comes in the names' code page.
+  ScopedTree cased({"Проекты/файл.pas", "Проекты/ФАЙЛ.EXE=12"});
+  run = RunKelvo(cased, Keys("yy").WithArgs({"Проекты"}).WithCompanions(companions));
   expected = Opening('Y');
-  if (UnderWine()) expected.Offer(cased, Redirected("файл.exe"), 'Y');
+  if (UnderWine())
+    expected.LineWithName("Удаляется файл:  ", Redirected("Проекты\\файл.exe"))
+        .Line("Подтверждаете Y/N:  Y");
   EXPECT_TRUE(SameOutput(run, expected.Summary(UnderWine() ? 2 : 0)));
-  EXPECT_EQ(cased.Left(), UnderWine() ? Names{"файл.pas"} : (Names{"ФАЙЛ.EXE", "файл.pas"}));
+  EXPECT_EQ(cased.Left(), UnderWine()
+                              ? (Names{"Проекты/", "Проекты/файл.pas"})
+                              : (Names{"Проекты/", "Проекты/ФАЙЛ.EXE", "Проекты/файл.pas"}));
 }
 
 }  // namespace
