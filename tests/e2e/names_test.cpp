@@ -83,6 +83,19 @@ TEST(Names, NamesBeyondTheAnsiCodePageAreFoundAndDeletedByTheirOwnName) {
   EXPECT_EQ(cased.Left(), UnderWine()
                               ? (Names{"Проекты/", "Проекты/файл.pas"})
                               : (Names{"Проекты/", "Проекты/ФАЙЛ.EXE", "Проекты/файл.pas"}));
+
+  // A path of fewer than MAX_PATH characters may take more bytes in UTF-8:
+  // the directory is still named in full.
+  const std::string longName = [] {
+    std::string name;
+    for (int i = 0; i < 125; ++i) name += "д";
+    return name;
+  }();
+  ScopedTree deep({longName + "/x.bak=1"});
+  run = RunKelvo(deep, Keys("yy").WithArgs({"/S"}).WithCompanions(companions));
+  EXPECT_TRUE(
+      SameOutput(run, Opening('Y').Offer(deep, Redirected(longName) + "/x.bak", 'Y').Summary(1)));
+  EXPECT_EQ(deep.Left(), Names{longName + "/"});
 }
 
 }  // namespace
