@@ -16,8 +16,8 @@ bool IsLiteralPattern(std::string_view pattern) {
   return true;
 }
 
-// The byte length of the character at text[i].
-static size_t CharLength(std::string_view text, size_t i, bool utf8) {
+// The byte length of the character at text[i], led by a byte beyond ASCII.
+[[gnu::noinline]] static size_t WideCharLength(std::string_view text, size_t i, bool utf8) {
   unsigned char lead = static_cast<unsigned char>(text[i]);
   if (!utf8 || lead < 0xC2 || lead > 0xF4) return 1;
   size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
@@ -33,20 +33,21 @@ static size_t CharLength(std::string_view text, size_t i, bool utf8) {
   return length;
 }
 
+// The byte length of the character at text[i].
+static inline size_t CharLength(std::string_view text, size_t i, bool utf8) {
+  return static_cast<unsigned char>(text[i]) < 0x80 ? 1 : WideCharLength(text, i, utf8);
+}
+
 static bool HasByteBeyondAscii(std::string_view text) {
   for (char c : text)
     if (static_cast<unsigned char>(c) >= 0x80) return true;
   return false;
 }
 
-// One character of the pattern against one of the name: ASCII letters in
-// either case, anything else as the file system folds it.
-static bool SameChar(std::string_view p, std::string_view n) {
-  if (p.size() == 1 && n.size() == 1) {
-    if (AsciiUpperChar(p[0]) == AsciiUpperChar(n[0])) return true;
-    if (((p[0] | n[0]) & 0x80) == 0) return false;
-  }
-  return SameNameIgnoringCase(p, n);
+// One character of the pattern against one of the name, either beyond
+// ASCII: as the file system folds them.
+[[gnu::noinline]] static bool SameWideChar(std::string_view p, std::string_view n) {
+  return p == n || SameNameIgnoringCase(p, n);
 }
 
 // Greedy matching with one backtrack point: a later "*" makes earlier ones
@@ -56,25 +57,53 @@ static bool MatchWildcards(std::string_view pattern, std::string_view name, bool
   size_t p = 0, n = 0;
   size_t starP = std::string_view::npos, starN = 0;
   while (n < name.size()) {
-    size_t nameChar = CharLength(name, n, utf8);
-    size_t patternChar = p < pattern.size() ? CharLength(pattern, p, utf8) : 0;
-    if (p < pattern.size() && pattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (p < pattern.size() && (pattern[p] == '?' || SameChar(pattern.substr(p, patternChar),
-                                                                    name.substr(n, nameChar)))) {
-      p += patternChar;
-      n += nameChar;
-    } else if (starP != std::string_view::npos) {
-      p = starP + 1;
-      starN += CharLength(name, starN, utf8);
-      n = starN;
-    } else {
-      return false;
+    if (p < pattern.size()) {
+      unsigned char pc = static_cast<unsigned char>(pattern[p]);
+      unsigned char nc = static_cast<unsigned char>(name[n]);
+      if (pc == '*') {
+        starP = p++;
+        starN = n;
+        continue;
+      }
+      if (((pc | nc) & 0x80) == 0) {
+        if (pc == '?' ||
+            AsciiUpperChar(static_cast<char>(pc)) == AsciiUpperChar(static_cast<char>(nc))) {
+          ++p;
+          ++n;
+          continue;
+        }
+      } else if (pc == '?') {
+        ++p;
+        n += CharLength(name, n, utf8);
+        continue;
+      } else {
+        size_t patternChar = CharLength(pattern, p, utf8), nameChar = CharLength(name, n, utf8);
+        if (SameWideChar(pattern.substr(p, patternChar), name.substr(n, nameChar))) {
+          p += patternChar;
+          n += nameChar;
+          continue;
+        }
+      }
     }
+    if (starP == std::string_view::npos) return false;
+    p = starP + 1;
+    starN += CharLength(name, starN, utf8);
+    n = starN;
   }
   while (p < pattern.size() && pattern[p] == '*') ++p;
   return p == pattern.size();
+}
+
+// "*" and a plain ASCII tail, compared from the end: 1 a match, -1 none, 0
+// undecided where a byte beyond ASCII in the name might fold to the tail's.
+static int MatchAsciiTail(std::string_view tail, std::string_view name) {
+  for (size_t k = 1; k <= tail.size(); ++k) {
+    if (k > name.size()) return -1;
+    char c = name[name.size() - k];
+    if (AsciiUpperChar(c) != AsciiUpperChar(tail[tail.size() - k]))
+      return static_cast<unsigned char>(c) < 0x80 ? -1 : 0;
+  }
+  return 1;
 }
 
 PreparedPattern PreparePattern(std::string_view pattern) {
@@ -92,13 +121,10 @@ bool MatchPrepared(const PreparedPattern& prepared, std::string_view name) {
   std::string_view pattern = prepared.pattern;
   bool matched;
   if (prepared.asciiTail) {
-    // The common shape "*.EXT": only the tail is compared. A name beyond
-    // ASCII may hold a letter that folds to the tail's, so it is walked.
-    std::string_view tail = pattern.substr(1);
-    matched = name.size() >= tail.size() &&
-              EqualIgnoringCase(name.substr(name.size() - tail.size()), tail);
-    if (!matched && HasByteBeyondAscii(name))
-      matched = MatchWildcards(pattern, name, prepared.utf8);
+    // The common shape "*.EXT": only the tail is compared, unless a letter
+    // beyond ASCII in the name might fold to the tail's.
+    int tail = MatchAsciiTail(pattern.substr(1), name);
+    matched = tail > 0 || (tail == 0 && MatchWildcards(pattern, name, prepared.utf8));
   } else {
     matched = MatchWildcards(pattern, name, prepared.utf8);
   }
