@@ -112,11 +112,13 @@ void ReadMasks(ReadFileState* file, PathStyle style, MaskList& list) {
       mask[length++] = static_cast<char>(c);
       ++reader.pos;
     }
+    int next = Peek(reader);
+    bool cut = next >= 0 && next != kCR;
     if (failed || !SkipLineEnd(reader)) {
       list.count = 0;
       break;
     }
-    StoreSlot(list.masks[list.count++], std::string_view(mask, length));
+    StoreSlot(list.masks[list.count++], CompanionTextAsNames(std::string_view(mask, length), cut));
   }
   CloseReadOnly(file);
 }
@@ -139,7 +141,9 @@ void ReadRules(ReadFileState* file, PathStyle style, RuleTable& table) {
         break;
       }
       CloseLine(line);
-      StoreSlot(table.rules[table.count++], std::string_view(line.kept, line.keptLength));
+      StoreSlot(table.rules[table.count++],
+                CompanionTextAsNames(std::string_view(line.kept, line.keptLength),
+                                     line.length > kRuleLength));
     }
     CloseReadOnly(file);
   }

@@ -4,6 +4,8 @@
 // Lines end at CR (an LF right after it belongs to the line end), in the
 // POSIX style at an LF alone too; Ctrl-Z or the end of the file ends the
 // data. Neither file is required and nothing is reported about them.
+// Each line, once read and cut, is brought into the names' code page
+// (CompanionTextAsNames).
 #pragma once
 
 #include <string>

@@ -74,7 +74,8 @@ void WriteName(std::string_view name) {
     WriteConsoleName(name.data(), name.size());
     return;
   }
-  AppendLocked(name.data(), name.size());
+  std::string bytes = NameForRedirectedOutput(name);
+  AppendLocked(bytes.data(), bytes.size());
 }
 
 void WriteChar(char ch) { Write(std::string_view(&ch, 1)); }

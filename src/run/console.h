@@ -13,7 +13,8 @@
 void StartConsole();
 
 void Write(std::string_view message);
-// A file or directory name: bytes kept, shown safely on a console.
+// A file or directory name: shown safely on a console, and to a file or
+// pipe written as NameForRedirectedOutput gives it.
 void WriteName(std::string_view name);
 void WriteChar(char ch);
 void WriteInt(int64_t value, int width);

@@ -92,6 +92,27 @@ TEST(Companions, EachIsLookedForBesideTheProgramThenInTheConfigDirectories) {
   }
 }
 
+TEST(Companions, CompanionFilesInTheAnsiCodePageKeepTheirMeaningOnWindows) {
+  // Written in code page 1252, Wine's ANSI code page: é and ê are single
+  // bytes, no UTF-8. Windows, taking names in UTF-8, reads them in the ANSI
+  // code page; POSIX takes the bytes as they are, which name no file here.
+  // The second rule is UTF-8 cut at 80 bytes inside a character: still
+  // UTF-8, its words before the cut keep their meaning.
+  std::string cutRule = ".пас .ехе x";
+  for (int i = 0; i < 40; ++i) cutRule += "ж";
+  ScopedTree tree({"x.café=12", "a.pâs", "a.êxe=345", "b.пас", "b.ехе=6789"});
+  RunResult run = RunKelvo(
+      tree, Keys("yyyy").WithCompanions(
+                {"KELVO.TAB=*.caf\xE9\r\n", "KELVO.EXT=.p\xE2s .\xEAxe\r\n" + cutRule + "\r\n"}));
+  Transcript expected = Opening('Y');
+  if (UnderWine())
+    expected.Offer(tree, Redirected("x.café"), 'Y').Offer(tree, Redirected("a.êxe"), 'Y');
+  expected.Offer(tree, Redirected("b.ехе"), 'Y').Summary(4 + (UnderWine() ? 2 + 3 : 0));
+  EXPECT_TRUE(SameOutput(run, expected));
+  EXPECT_EQ(tree.Left(),
+            UnderWine() ? (Names{"a.pâs", "b.пас"}) : (Names{"a.pâs", "a.êxe", "b.пас", "x.café"}));
+}
+
 TEST(Companions, BadCompanionFilesDeleteNothingUnexpected) {
   ScopedTree tree({"A.PAS=src", "A.EXE=exe", "B.BAK=bak"});
   const Names all = tree.Left();

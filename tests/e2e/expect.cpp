@@ -89,6 +89,22 @@ std::string Shown(const ScopedTree& tree, std::string_view name) {
   return shown;
 }
 
+std::string Redirected(std::string_view utf8) {
+  if (!UnderWine()) return std::string(utf8);
+  std::string out;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c >= 0xC0) {
+      bool latin1 = (c == 0xC2 || c == 0xC3) && i + 1 < utf8.size();
+      unsigned code = latin1 ? ((c & 0x1Fu) << 6) | (utf8[i + 1] & 0x3Fu) : 0;
+      out += code >= 0xA0 ? static_cast<char>(code) : '?';
+    }
+  }
+  return out;
+}
+
 Transcript& Transcript::Line(std::string_view utf8) { return LineWithName(utf8, ""); }
 
 Transcript& Transcript::LineWithName(std::string_view utf8, std::string_view name) {

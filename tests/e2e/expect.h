@@ -25,6 +25,11 @@ std::string Readable(std::string_view cp866);
 // as the build under test sees it, its separator, the name.
 std::string Shown(const ScopedTree& tree, std::string_view name);
 
+// A UTF-8 name as the build under test writes it to a file: natively as it
+// is; under Wine in code page 1252, where only Latin-1 letters (U+00A0 to
+// U+00FF) are taken as they are and every other character becomes "?".
+std::string Redirected(std::string_view utf8);
+
 // Builds the output expected from one run, piece by piece.
 class Transcript {
  public:
