@@ -85,7 +85,7 @@ TEST(Descent, DirectoryThatCannotBeEnteredIsReportedAndSkipped) {
   ASSERT_EQ(chmod(tree.PathOf("LOCKED").c_str(), 0200), 0);
   RunResult run = RunProcess(command, ChildEnvironment(), tree.path(), "yyyy", kRunSeconds);
   chmod(tree.PathOf("LOCKED").c_str(), 0755);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.exitCode, 2) << run.err;
   EXPECT_TRUE(SameOutput(run, Opening('Y')
                                   .Offer(tree, "A.EXE", 'Y')
                                   .LineWithName(kCannotEnter, Shown(tree, "LOCKED") + ".")

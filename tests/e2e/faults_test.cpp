@@ -32,7 +32,7 @@ TEST(Faults, DerivedFileRemovedOrMadeReadOnlyWhileItsQuestionWaitsIsReportedAndK
       ASSERT_EQ(chmod(tree.PathOf("A.EXE").c_str(), 0444), 0);
     kelvo.Send("yyy");
     RunResult run = kelvo.Finish(kRunSeconds);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 2) << run.err;
     EXPECT_TRUE(SameOutput(run, Opening('Y')
                                     .Offer(tree, "A.EXE", 'Y')
                                     .CannotRemove(tree, "A.EXE")
@@ -86,7 +86,7 @@ TEST(Faults, DirectoryRemovedWhileTheDescentIsInsideItIsLeftAndTheRunGoesOn) {
     std::filesystem::remove_all(outer.PathOf("T/SUB"));
     kelvo.Send("yyyyy");
     RunResult run = kelvo.Finish(kRunSeconds);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 2) << run.err;
 
     // The question is answered into the void; what SUB held after it is
     // found no more, and the rest is cleaned wherever it comes.
@@ -118,7 +118,7 @@ TEST(Faults, FilesInADirectoryThatDeniesRemovalAreReportedAndTheRunGoesOn) {
   ASSERT_EQ(chmod(tree.path().c_str(), 0555), 0);
   RunResult run = RunProcess(command, ChildEnvironment(), tree.path(), "yyyy", kRunSeconds);
   chmod(tree.path().c_str(), 0755);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.exitCode, 2) << run.err;
   EXPECT_TRUE(SameOutput(run, Opening('Y')
                                   .Offer(tree, "A.EXE", 'Y')
                                   .CannotRemove(tree, "A.EXE")

@@ -44,11 +44,20 @@ TEST(CommandLine, HelpScreenNamesTheProgramAsItIsCalled) {
   const std::string exe = std::filesystem::path(TheTarget().kelvo).filename();
   // /? ends the run where it stands: nothing after it is looked at, nothing
   // is deleted.
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"/?"}, {"/n", "/?", "/SY"}}) {
+  std::vector<std::vector<std::string>> asks = {{"/?"}, {"/n", "/?", "/SY"}};
+  // Linux hands' words for it, on Linux only.
+  if (!UnderWine()) asks.insert(asks.end(), {{"-h"}, {"/n", "--help", "-x"}});
+  for (const std::vector<std::string>& args : asks) {
+    SCOPED_TRACE(testing::PrintToString(args));
     RunResult run = RunKelvo(tree, Keys("yy").WithArgs(args));
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(SameOutput(run, Help(exe)));
+    EXPECT_EQ(tree.Left(), (Names{"A.EXE", "A.PAS"}));
+  }
+  if (!UnderWine()) {
+    RunResult run = RunKelvo(tree, Keys("yy").WithArgs({"--version", "/N", "/Y"}));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(SameOutput(run, Transcript().Line("   Версия 1.6.2(32)  (c) kelvo authors")));
     EXPECT_EQ(tree.Left(), (Names{"A.EXE", "A.PAS"}));
   }
 

@@ -70,7 +70,7 @@ TEST(BuiltInRules, CandidateInOtherCaseIsDeletedAndOneOfExactlyItsNameIsPreferre
 TEST(BuiltInRules, ReadOnlyFileIsReportedAndNotCounted) {
   ScopedTree tree({"A.PAS", "ro:A.EXE=12345", "A.TPU=xy"});
   RunResult run = RunKelvo(tree, Keys("yyy"));
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, 2);
   EXPECT_TRUE(SameOutput(run, Opening('Y')
                                   .Offer(tree, "A.EXE", 'Y')
                                   .CannotRemove(tree, "A.EXE")
