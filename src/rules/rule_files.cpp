@@ -15,6 +15,7 @@ constexpr char kLF = 0x0A;
 // read in bounded memory.
 struct ByteReader {
   ReadFileState* file = nullptr;
+  ByteSource read = ReadBytes;
   char buffer[4096];
   size_t pos = 0;
   size_t length = 0;
@@ -26,7 +27,7 @@ struct ByteReader {
 int Peek(ByteReader& r) {
   if (r.pos == r.length && !r.failed && !r.ended) {
     size_t got = 0;
-    if (!ReadBytes(r.file, r.buffer, sizeof r.buffer, got)) {
+    if (!r.read(r.file, r.buffer, sizeof r.buffer, got)) {
       r.failed = true;
     } else {
       r.pos = 0;
@@ -123,11 +124,12 @@ void ReadMasks(ReadFileState* file, PathStyle style, MaskList& list) {
   CloseReadOnly(file);
 }
 
-void ReadRules(ReadFileState* file, PathStyle style, RuleTable& table) {
+void ReadRules(ReadFileState* file, PathStyle style, RuleTable& table, ByteSource read) {
   table.count = 0;
   if (file != nullptr) {
     ByteReader reader;
     reader.file = file;
+    reader.read = read;
     reader.lfEndsLine = style == PathStyle::Posix;
     while (!AtEnd(reader) && table.count < kMaxRules) {
       FoldedLine line;
@@ -175,8 +177,8 @@ void LoadMaskFileFrom(std::string_view path, MaskList& list, PathStyle style) {
   ReadMasks(OpenReadOnly(path), style, list);
 }
 
-void LoadRuleFileFrom(std::string_view path, RuleTable& table, PathStyle style) {
-  ReadRules(OpenReadOnly(path), style, table);
+void LoadRuleFileFrom(std::string_view path, RuleTable& table, PathStyle style, ByteSource read) {
+  ReadRules(OpenReadOnly(path), style, table, read);
 }
 
 void LoadMaskFile(MaskList& list) {
@@ -184,5 +186,5 @@ void LoadMaskFile(MaskList& list) {
 }
 
 void LoadRuleFile(RuleTable& table) {
-  ReadRules(OpenFirst(CompanionPathsFor(".EXT")), kNativeStyle, table);
+  ReadRules(OpenFirst(CompanionPathsFor(".EXT")), kNativeStyle, table, ReadBytes);
 }

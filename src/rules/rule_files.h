@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/names.h"
+#include "platform/platform.h"
 #include "rules/tables.h"
 
 // The companion file with `extension` beside the program file at `programPath`.
@@ -32,4 +33,7 @@ void LoadMaskFileFrom(std::string_view path, MaskList& list, PathStyle style = k
 // rules come in when the file cannot be opened, yields no line, or a read
 // fails inside a line.
 void LoadRuleFile(RuleTable& table);
-void LoadRuleFileFrom(std::string_view path, RuleTable& table, PathStyle style = kNativeStyle);
+// Reads as ReadBytes does; a test hands in one that fails where it chooses.
+using ByteSource = bool (*)(ReadFileState* file, char* buffer, size_t capacity, size_t& got);
+void LoadRuleFileFrom(std::string_view path, RuleTable& table, PathStyle style = kNativeStyle,
+                      ByteSource read = ReadBytes);

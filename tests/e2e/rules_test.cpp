@@ -49,13 +49,22 @@ TEST(BuiltInRules, BackupIsOfferedOnceThoughItIsItsOwnSource) {
   EXPECT_EQ(tree.Left(), (Names{"X.BAK", "X.PAS"}));
 }
 
-TEST(BuiltInRules, CandidateInOtherCaseIsAnnouncedAsBuiltAndDeleted) {
+TEST(BuiltInRules, CandidateInOtherCaseIsDeletedAndOneOfExactlyItsNameIsPreferred) {
   // The name is the source's base with the rule's extension; the file
   // deleted is the one the file system finds for it.
   ScopedTree tree({"prog.pas", "PROG.EXE=12345"});
   RunResult run = RunKelvo(tree, Keys("yy"));
   EXPECT_TRUE(SameOutput(run, Opening('Y').Offer(tree, "prog.EXE", 'Y').Summary(5)));
   EXPECT_EQ(tree.Left(), (Names{"prog.pas"}));
+
+  if (UnderWine()) return;
+  // Where names differing in case coexist, the one named exactly is found;
+  // it sorts between the others, so neither the first nor the last found
+  // without regard to case is it.
+  ScopedTree both({"Prog.PAS", "PROG.EXE=upper", "Prog.EXE=exact!", "prog.EXE=lower"});
+  run = RunKelvo(both, Keys("yy"));
+  EXPECT_TRUE(SameOutput(run, Opening('Y').Offer(both, "Prog.EXE", 'Y').Summary(6)));
+  EXPECT_EQ(both.Left(), (Names{"PROG.EXE", "Prog.PAS", "prog.EXE"}));
 }
 
 TEST(BuiltInRules, ReadOnlyFileIsReportedAndNotCounted) {

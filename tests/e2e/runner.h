@@ -84,7 +84,7 @@ inline RunOptions Keys(std::string keys) {
 
 // Runs the build under test with `dir` as its current directory. Output
 // goes to files, not pipes: processes Wine starts may hold a pipe open. A run
-// that outlasts 30 seconds is killed and fails the test.
+// that outlasts kRunSeconds is killed and fails the test.
 RunResult RunKelvo(const ScopedTree& dir, const RunOptions& options = {});
 
 }  // namespace e2e

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -316,6 +317,38 @@ TEST(Unit, RuleFileThatGivesNoLineBringsTheBuiltInRules) {
   ScratchDir dir;
   EXPECT_EQ(RulesFrom(dir.PathOf("absent.EXT")), kBuiltInRules);
   EXPECT_EQ(RulesFrom(dir.MakeDir("kelvo.EXT")), kBuiltInRules);
+}
+
+// Gives a file's bytes up to `failAt`, then fails every read.
+size_t readSoFar = 0;
+size_t failAt = 0;
+bool ReadFailingAtAByte(ReadFileState* file, char* buffer, size_t capacity, size_t& got) {
+  if (readSoFar >= failAt) return false;
+  if (!ReadBytes(file, buffer, std::min(capacity, failAt - readSoFar), got)) return false;
+  readSoFar += got;
+  return true;
+}
+
+TEST(Unit, ReadErrorInsideARuleLineBringsTheBuiltInRulesInsteadOfTheLinesBefore) {
+  ScratchDir dir;
+  const std::string path = dir.Put("kelvo.EXT", ".C .OBJ\r\n.F .O\r\n");
+  const struct {
+    size_t failAt;
+    Texts want;
+  } cases[] = {
+      {12, kBuiltInRules},
+      // Between the CR and the LF: the line end is part of the line.
+      {15, kBuiltInRules},
+      // Where the next line would start, a failed read is taken for the end.
+      {9, {".C .OBJ "}},
+  };
+  for (const auto& c : cases) {
+    readSoFar = 0;
+    failAt = c.failAt;
+    RuleTable table;
+    LoadRuleFileFrom(path, table, kNativeStyle, ReadFailingAtAByte);
+    EXPECT_EQ(Stored(table.rules, table.count), c.want) << "failing at byte " << c.failAt;
+  }
 }
 
 TEST(Unit, MaskFileThatCannotBeReadLeavesTheListEmpty) {
