@@ -61,16 +61,19 @@ inline std::string PutScratchFile(const char* name, std::string_view bytes) {
 
 // The lines of a companion file, at most `limit`: the data ends at the first
 // Ctrl-Z, a line ends at a CR, and an LF right after that CR belongs to the
-// line end; a last line without a line end still counts.
-inline std::vector<std::string_view> CompanionLines(std::string_view data, size_t limit) {
+// line end; with `lfEnds` (the POSIX build's reading) an LF alone ends a line
+// too. A last line without a line end still counts.
+inline std::vector<std::string_view> CompanionLines(std::string_view data, size_t limit,
+                                                    bool lfEnds) {
   data = data.substr(0, data.find('\x1A'));
   std::vector<std::string_view> lines;
   while (!data.empty() && lines.size() < limit) {
-    size_t cr = data.find('\r');
-    lines.push_back(data.substr(0, cr));
-    if (cr == std::string_view::npos) break;
-    data.remove_prefix(cr + 1);
-    if (!data.empty() && data.front() == '\n') data.remove_prefix(1);
+    size_t end = data.find_first_of(lfEnds ? "\r\n" : "\r");
+    lines.push_back(data.substr(0, end));
+    if (end == std::string_view::npos) break;
+    bool cr = data[end] == '\r';
+    data.remove_prefix(end + 1);
+    if (cr && !data.empty() && data.front() == '\n') data.remove_prefix(1);
   }
   return lines;
 }

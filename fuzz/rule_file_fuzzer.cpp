@@ -35,22 +35,26 @@ void RequireWellFormed(std::string_view rule) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view bytes = BytesOf(data, size);
-  RuleTable table;
-  LoadRuleFileFrom(PutScratchFile("kelvo.EXT", bytes), table);
+  std::string path = PutScratchFile("kelvo.EXT", bytes);
+  for (PathStyle style : {PathStyle::Windows, PathStyle::Posix}) {
+    RuleTable table;
+    LoadRuleFileFrom(path, table, style);
 
-  std::vector<std::string_view> lines = CompanionLines(bytes, kMaxRules);
-  FUZZ_REQUIRE(table.count >= 1 && table.count <= kMaxRules);
-  RuleTable expected;
-  if (lines.empty()) {
-    InstallBuiltInRules(expected);
-  } else {
-    expected.count = int(lines.size());
-    for (size_t i = 0; i < lines.size(); ++i) StoreSlot(expected.rules[i], Folded(lines[i]));
-  }
-  FUZZ_REQUIRE(table.count == expected.count);
-  for (int i = 0; i < table.count; ++i) {
-    RequireWellFormed(SlotView(table.rules[i]));
-    FUZZ_REQUIRE(SlotView(table.rules[i]) == SlotView(expected.rules[i]));
+    std::vector<std::string_view> lines =
+        CompanionLines(bytes, kMaxRules, style == PathStyle::Posix);
+    FUZZ_REQUIRE(table.count >= 1 && table.count <= kMaxRules);
+    RuleTable expected;
+    if (lines.empty()) {
+      InstallBuiltInRules(expected);
+    } else {
+      expected.count = int(lines.size());
+      for (size_t i = 0; i < lines.size(); ++i) StoreSlot(expected.rules[i], Folded(lines[i]));
+    }
+    FUZZ_REQUIRE(table.count == expected.count);
+    for (int i = 0; i < table.count; ++i) {
+      RequireWellFormed(SlotView(table.rules[i]));
+      FUZZ_REQUIRE(SlotView(table.rules[i]) == SlotView(expected.rules[i]));
+    }
   }
   return 0;
 }

@@ -40,7 +40,10 @@ echo "Before, in $tree:"
 find . -type f | sort | sed 's/^/  /'
 echo
 echo "kelvo /S /N /Y $tree  (the whole tree, no questions):"
-"$demo/bin/kelvo" /S /N /Y "$tree" | iconv -f CP866 -t UTF-8 | tr -d '\r'
+# Code page 866 in the C locale, whatever this one is; no configuration of
+# this machine's own (~/.config/kelvo, /etc/xdg/kelvo) joins the demo's.
+LC_ALL=C XDG_CONFIG_HOME=$demo/none XDG_CONFIG_DIRS=$demo/none "$demo/bin/kelvo" /S /N /Y "$tree" |
+  iconv -f CP866 -t UTF-8 | tr -d '\r'
 echo "(Удаляется файл: deleting file. The summary: size of the files deleted,"
 echo " and the change in free space on the disk.)"
 echo

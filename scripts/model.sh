@@ -7,11 +7,12 @@ cd "$(dirname "$0")/.."
 cases=${1:-5000}
 seed=${2:-1}
 cmake --build --preset windows -j"$(nproc)" >/dev/null
+cmake --build --preset windows64 -j"$(nproc)" >/dev/null
 cmake --build --preset native -j"$(nproc)" >/dev/null
 tests=build/native/tests/e2e/e2e_tests
 export KELVO_MODEL_CASES=$cases KELVO_MODEL_SEED=$seed
 echo "native: $cases cases from seed $seed"
 "$tests" --kelvo="$PWD/build/native/kelvo" --gtest_filter='Model.*' --gtest_brief=1
 echo "wine: $cases cases from seed $seed"
-"$tests" --kelvo="$PWD/build/windows/kelvo.exe" --wine \
+"$tests" --kelvo="$PWD/build/windows/kelvo.exe" --kelvo64="$PWD/build/windows64/kelvo.exe" --wine \
   --wineprefix="$PWD/build/native/tests/e2e/wineprefix" --gtest_filter='Model.*' --gtest_brief=1

@@ -45,3 +45,22 @@ struct Cp866Text {
   constexpr std::string_view view() const { return {bytes, length}; }
   constexpr operator std::string_view() const { return view(); }
 };
+
+// Writes the UTF-8 form of a code page 866 byte of message text into `out`
+// (room for two bytes) and returns its length. Only ASCII and the letters
+// messages hold have a form; any other byte comes out as "?".
+inline size_t Utf8FromCp866(unsigned char b, char* out) {
+  unsigned code = b < 0x80                 ? b
+                  : b <= 0xAF              ? b - 0x80 + 0x410
+                  : b >= 0xE0 && b <= 0xEF ? b - 0xE0 + 0x440
+                  : b == 0xF0              ? 0x401u
+                  : b == 0xF1              ? 0x451u
+                                           : '?';
+  if (code < 0x80) {
+    out[0] = static_cast<char>(code);
+    return 1;
+  }
+  out[0] = static_cast<char>(0xC0 | (code >> 6));
+  out[1] = static_cast<char>(0x80 | (code & 0x3F));
+  return 2;
+}

@@ -1,6 +1,7 @@
 #include "common/match.h"
 
 #include "common/names.h"
+#include "platform/platform.h"
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -15,28 +16,94 @@ bool IsLiteralPattern(std::string_view pattern) {
   return true;
 }
 
+// The byte length of the character at text[i], led by a byte beyond ASCII.
+[[gnu::noinline]] static size_t WideCharLength(std::string_view text, size_t i, bool utf8) {
+  unsigned char lead = static_cast<unsigned char>(text[i]);
+  if (!utf8 || lead < 0xC2 || lead > 0xF4) return 1;
+  size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+  if (text.size() - i < length) return 1;
+  // The second byte's range excludes overlong forms, surrogates and values
+  // past U+10FFFF.
+  unsigned char second = static_cast<unsigned char>(text[i + 1]);
+  unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+  unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+  if (second < low || second > high) return 1;
+  for (size_t k = 2; k < length; ++k)
+    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 1;
+  return length;
+}
+
+// The byte length of the character at text[i].
+static inline size_t CharLength(std::string_view text, size_t i, bool utf8) {
+  return static_cast<unsigned char>(text[i]) < 0x80 ? 1 : WideCharLength(text, i, utf8);
+}
+
+static bool HasByteBeyondAscii(std::string_view text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
+  return false;
+}
+
+// One character of the pattern against one of the name, either beyond
+// ASCII: as the file system folds them.
+[[gnu::noinline]] static bool SameWideChar(std::string_view p, std::string_view n) {
+  return p == n || SameNameIgnoringCase(p, n);
+}
+
 // Greedy matching with one backtrack point: a later "*" makes earlier ones
-// irrelevant, so the cost stays O(pattern x name) at worst.
-static bool MatchWildcards(std::string_view pattern, std::string_view name) {
+// irrelevant, so the cost stays O(pattern x name) at worst. Both texts are
+// walked a character at a time, so "?" and a star's run never split one.
+static bool MatchWildcards(std::string_view pattern, std::string_view name, bool utf8) {
   size_t p = 0, n = 0;
   size_t starP = std::string_view::npos, starN = 0;
   while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (p < pattern.size() &&
-               (pattern[p] == '?' || AsciiUpperChar(pattern[p]) == AsciiUpperChar(name[n]))) {
-      ++p;
-      ++n;
-    } else if (starP != std::string_view::npos) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
+    if (p < pattern.size()) {
+      unsigned char pc = static_cast<unsigned char>(pattern[p]);
+      unsigned char nc = static_cast<unsigned char>(name[n]);
+      if (pc == '*') {
+        starP = p++;
+        starN = n;
+        continue;
+      }
+      if (((pc | nc) & 0x80) == 0) {
+        if (pc == '?' ||
+            AsciiUpperChar(static_cast<char>(pc)) == AsciiUpperChar(static_cast<char>(nc))) {
+          ++p;
+          ++n;
+          continue;
+        }
+      } else if (pc == '?') {
+        ++p;
+        n += CharLength(name, n, utf8);
+        continue;
+      } else {
+        size_t patternChar = CharLength(pattern, p, utf8), nameChar = CharLength(name, n, utf8);
+        if (SameWideChar(pattern.substr(p, patternChar), name.substr(n, nameChar))) {
+          p += patternChar;
+          n += nameChar;
+          continue;
+        }
+      }
     }
+    if (starP == std::string_view::npos) return false;
+    p = starP + 1;
+    starN += CharLength(name, starN, utf8);
+    n = starN;
   }
   while (p < pattern.size() && pattern[p] == '*') ++p;
   return p == pattern.size();
+}
+
+// "*" and a plain ASCII tail, compared from the end: 1 a match, -1 none, 0
+// undecided where a byte beyond ASCII in the name might fold to the tail's.
+static int MatchAsciiTail(std::string_view tail, std::string_view name) {
+  for (size_t k = 1; k <= tail.size(); ++k) {
+    if (k > name.size()) return -1;
+    char c = name[name.size() - k];
+    if (AsciiUpperChar(c) != AsciiUpperChar(tail[tail.size() - k]))
+      return static_cast<unsigned char>(c) < 0x80 ? -1 : 0;
+  }
+  return 1;
 }
 
 PreparedPattern PreparePattern(std::string_view pattern) {
@@ -44,23 +111,27 @@ PreparedPattern PreparePattern(std::string_view pattern) {
   prepared.pattern = pattern;
   prepared.starThenLiteral =
       !pattern.empty() && pattern[0] == '*' && IsLiteralPattern(pattern.substr(1));
+  prepared.asciiTail = prepared.starThenLiteral && !HasByteBeyondAscii(pattern.substr(1));
   prepared.dotlessEnding = pattern.ends_with(".*") ? 2 : pattern.ends_with(".") ? 1 : 0;
+  prepared.utf8 = NamesAreUtf8();
   return prepared;
 }
 
 bool MatchPrepared(const PreparedPattern& prepared, std::string_view name) {
   std::string_view pattern = prepared.pattern;
-  if (prepared.starThenLiteral) {
-    // The common shape "*.EXT": only the tail is compared.
-    std::string_view tail = pattern.substr(1);
-    if (name.size() >= tail.size() &&
-        EqualIgnoringCase(name.substr(name.size() - tail.size()), tail))
-      return true;
-  } else if (MatchWildcards(pattern, name)) {
-    return true;
+  bool matched;
+  if (prepared.asciiTail) {
+    // The common shape "*.EXT": only the tail is compared, unless a letter
+    // beyond ASCII in the name might fold to the tail's.
+    int tail = MatchAsciiTail(pattern.substr(1), name);
+    matched = tail > 0 || (tail == 0 && MatchWildcards(pattern, name, prepared.utf8));
+  } else {
+    matched = MatchWildcards(pattern, name, prepared.utf8);
   }
+  if (matched) return true;
   if (prepared.dotlessEnding == 0 || name.find('.') != std::string_view::npos) return false;
-  return MatchWildcards(pattern.substr(0, pattern.size() - prepared.dotlessEnding), name);
+  return MatchWildcards(pattern.substr(0, pattern.size() - prepared.dotlessEnding), name,
+                        prepared.utf8);
 }
 
 bool MatchPattern(std::string_view pattern, std::string_view name) {

@@ -1,8 +1,10 @@
 // The program's own file-name pattern matcher, applied to long names on both
-// builds: "*" is any run of characters (dots included), "?" exactly one, ASCII
-// letters match either case. For a name without a dot, a pattern ending in
-// ".*" or "." also matches as the pattern less that ending, so "*.*" matches
-// every name and "*." every name without a dot.
+// builds: "*" is any run of characters (dots included), "?" exactly one,
+// letters match either case as the file system folds them. A character is a
+// whole UTF-8 sequence where names are UTF-8 and the bytes form one, otherwise
+// one byte. For a name without a dot, a pattern ending in ".*" or "." also
+// matches as the pattern less that ending, so "*.*" matches every name and
+// "*." every name without a dot.
 #pragma once
 
 #include <string_view>
@@ -14,7 +16,9 @@ bool MatchPattern(std::string_view pattern, std::string_view name);
 struct PreparedPattern {
   std::string_view pattern;
   bool starThenLiteral = false;  // "*" and a literal tail, such as "*.BAK"
+  bool asciiTail = false;        // ... and that tail is plain ASCII
   size_t dotlessEnding = 0;      // length of a closing ".*" or "."
+  bool utf8 = true;              // names come in UTF-8 (NamesAreUtf8)
 };
 PreparedPattern PreparePattern(std::string_view pattern);
 bool MatchPrepared(const PreparedPattern& prepared, std::string_view name);

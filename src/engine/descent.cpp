@@ -56,6 +56,7 @@ void Descend(const std::string& top, const Level* here) {
         WriteName(JoinPath(run.currentDirText, rec.name));
         WriteChar('.');
         WriteLine();
+        run.fellShort = true;
       }
     }
     found = SearchNext(rec);

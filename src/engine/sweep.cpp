@@ -42,6 +42,7 @@ void RemoveOne(std::string_view name, int64_t size) {
     return;
   }
   WriteFileLine(text::kCannotRemove, name);
+  run.fellShort = true;
 }
 
 static void MaskPass() {
@@ -64,7 +65,7 @@ static void MaskPass() {
 // source file; empty words (the cut tail of a long rule line) are left out,
 // as they would name the bare base name, a file no rule asked for.
 struct DerivedWords {
-  std::string words[kRuleLength / 2];
+  std::string words[kRuleBytes / 2];
   int count = 0;
 };
 

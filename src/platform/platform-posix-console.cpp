@@ -7,6 +7,7 @@
 #include <locale.h>
 #include <signal.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -24,6 +25,8 @@ std::vector<std::string> arguments;
 // once, so the break handler converts without calling iconv.
 char terminalText[256][8];
 unsigned char terminalLength[256];
+
+bool utf8Text = false;
 
 bool termiosSaved = false;
 struct termios savedTermios;
@@ -43,8 +46,12 @@ void WriteAll(const char* bytes, size_t count) {
   }
 }
 
+bool IsUtf8(const char* codeset) {
+  return codeset != nullptr &&
+         (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
+}
+
 void BuildTerminalTable() {
-  setlocale(LC_CTYPE, "");
   const char* codeset = nl_langinfo(CODESET);
   // A plain-ASCII locale cannot show Russian at all; today's terminals read
   // UTF-8, so that is what it gets.
@@ -114,7 +121,11 @@ void StartPlatform(int argc, char** argv) {
   signal(SIGPIPE, SIG_DFL);
   for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
   StartFileSystem(argc > 0 ? argv[0] : nullptr);
-  if (isatty(STDOUT_FILENO)) BuildTerminalTable();
+  setlocale(LC_CTYPE, "");
+  if (isatty(STDOUT_FILENO))
+    BuildTerminalTable();
+  else
+    utf8Text = IsUtf8(nl_langinfo(CODESET));
 }
 
 const char* RawCommandLine() { return nullptr; }
@@ -127,6 +138,8 @@ bool StdOutIsCharDevice() {
 }
 
 bool StdOutIsConsole() { return isatty(STDOUT_FILENO) != 0; }
+
+bool StdOutTakesUtf8Text() { return utf8Text; }
 
 void WriteStdOut(const char* bytes, size_t count) { WriteAll(bytes, count); }
 

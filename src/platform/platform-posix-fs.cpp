@@ -3,6 +3,8 @@
 // bits, links never followed into directories.
 #include <errno.h>
 #include <fcntl.h>
+#include <pwd.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -35,6 +37,25 @@ void SetProgramPath(const char* argv0) {
   } else if (argv0 != nullptr) {
     programPath = argv0;
   }
+}
+
+// An environment value that names an absolute directory; the XDG rules take
+// an unset, empty or relative one as not given.
+const char* AbsoluteDirectory(const char* value) {
+  return value != nullptr && value[0] == '/' ? value : nullptr;
+}
+
+std::string WithSlash(std::string_view dir) {
+  std::string path(dir);
+  if (path.back() != '/') path += '/';
+  return path;
+}
+
+std::string HomeDirectory() {
+  if (const char* home = AbsoluteDirectory(getenv("HOME"))) return home;
+  const struct passwd* account = getpwuid(getuid());
+  if (account != nullptr && AbsoluteDirectory(account->pw_dir)) return account->pw_dir;
+  return {};
 }
 
 }  // namespace
@@ -122,6 +143,23 @@ int64_t FreeDiskBytes(uint8_t) {
   struct statvfs vfs;
   if (statvfs(".", &vfs) != 0) return -1;
   return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+}
+
+std::vector<std::string> ConfigDirectories() {
+  std::vector<std::string> dirs;
+  if (const char* user = AbsoluteDirectory(getenv("XDG_CONFIG_HOME")))
+    dirs.push_back(WithSlash(user));
+  else if (std::string home = HomeDirectory(); !home.empty())
+    dirs.push_back(WithSlash(home) + ".config/");
+  const char* system = getenv("XDG_CONFIG_DIRS");
+  std::string_view list = system != nullptr && system[0] != '\0' ? system : "/etc/xdg";
+  while (!list.empty()) {
+    size_t colon = list.find(':');
+    std::string_view dir = list.substr(0, colon);
+    if (dir.starts_with('/')) dirs.push_back(WithSlash(dir));
+    list.remove_prefix(colon == std::string_view::npos ? list.size() : colon + 1);
+  }
+  return dirs;
 }
 
 struct ReadFileState {

@@ -60,6 +60,8 @@ bool StdOutIsConsole() {
   return GetConsoleMode(stdOut, &mode) != 0;
 }
 
+bool StdOutTakesUtf8Text() { return false; }
+
 void WriteStdOut(const char* bytes, size_t count) { WriteAll(bytes, count); }
 
 void WriteConsoleMessage(const char* bytes, size_t count) { WriteConverted(866, bytes, count); }

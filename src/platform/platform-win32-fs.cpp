@@ -6,8 +6,11 @@
 #include "platform/listing/listing.h"
 #include "platform/platform.h"
 
+// Room for a path of MAX_PATH characters in UTF-8, up to three bytes each.
+constexpr DWORD kPathBytes = 3 * MAX_PATH + 1;
+
 std::string ProgramPath() {
-  char path[MAX_PATH + 1];
+  char path[kPathBytes];
   DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
   if (n == 0 || n >= sizeof path) return {};
   return std::string(path, n);
@@ -37,7 +40,7 @@ bool EnterSubdirectory(std::string_view name) { return ChangeDirectory(name); }
 bool ReturnToDirectory(const char* path) { return SetCurrentDirectoryA(path) != 0; }
 
 std::string CurrentDirectory() {
-  char path[MAX_PATH + 1];
+  char path[kPathBytes];
   DWORD n = GetCurrentDirectoryA(sizeof path, path);
   if (n == 0 || n >= sizeof path) return {};
   return std::string(path, n);
@@ -49,6 +52,8 @@ int64_t FreeDiskBytes(uint8_t drive) {
   if (!GetDiskFreeSpaceExA(drive == 0 ? nullptr : root, &available, &total, &totalFree)) return -1;
   return static_cast<int64_t>(available.QuadPart);
 }
+
+std::vector<std::string> ConfigDirectories() { return {}; }
 
 struct ReadFileState {
   HANDLE handle;

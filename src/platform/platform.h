@@ -82,6 +82,16 @@ inline constexpr bool kCaseTellsFilesApart = true;
 bool SameNameIgnoringCase(std::string_view a, std::string_view b);
 uint32_t HashIgnoringCase(std::string_view name);
 
+// Names come in UTF-8: always on POSIX; on Windows where the process code
+// page is UTF-8 (the manifest honoured). Otherwise in the ANSI code page.
+bool NamesAreUtf8();
+
+// A line of a companion file in the code page of the names: as it is, unless
+// names come in UTF-8 on Windows and the line is no UTF-8 text, which is then
+// read in the system's ANSI code page. `cut`: the line was cut short, so a
+// sequence broken at its end does not count against it.
+std::string CompanionTextAsNames(std::string_view line, bool cut);
+
 // Deletes one file named literally; fails for a read-only file and for
 // anything that is not a file or a link. "*" and "?" are no wildcards here:
 // Windows refuses a name holding them, POSIX takes them as characters.
@@ -102,6 +112,12 @@ bool ReturnToDirectory(const char* path);
 
 // Free bytes on drive `drive` (0: the current one, 1: A:, ...), -1 on failure.
 int64_t FreeDiskBytes(uint8_t drive);
+
+// Where the user's and then the system's configuration lies, each ending in
+// the separator: on POSIX $XDG_CONFIG_HOME (else ~/.config) and each
+// directory of $XDG_CONFIG_DIRS (else /etc/xdg), relative ones left out;
+// none on Windows, where configuration lies beside the program.
+std::vector<std::string> ConfigDirectories();
 
 // Companion files: opened read-only, only when they are regular files.
 struct ReadFileState;
@@ -125,6 +141,10 @@ std::vector<std::string> SplitArguments();
 bool StdOutIsCharDevice();
 // Standard output is a console the user reads: text is converted for it.
 bool StdOutIsConsole();
+// Standard output is a file or pipe that takes UTF-8 text: on POSIX, in a
+// locale whose character set is UTF-8. Message text is converted for it and
+// lines end in LF; elsewhere a file or pipe gets code page 866 and CR LF.
+bool StdOutTakesUtf8Text();
 // Writes bytes to standard output as they are.
 void WriteStdOut(const char* bytes, size_t count);
 // Writes code page 866 message text to the console, converted so the user
@@ -132,6 +152,10 @@ void WriteStdOut(const char* bytes, size_t count);
 void WriteConsoleMessage(const char* bytes, size_t count);
 // Writes a file or directory name to the console, control bytes shown as "?".
 void WriteConsoleName(const char* bytes, size_t count);
+// A file or directory name as it is written to a file or pipe: the bytes the
+// ANSI functions gave before names came in UTF-8, in the system's ANSI code
+// page, with "?" for a character it lacks (never a look-alike). POSIX: as is.
+std::string NameForRedirectedOutput(std::string_view name);
 
 // Waits for the next key press on standard input: a console, a terminal, or
 // the bytes of a file or pipe. False when no key can be had any more.

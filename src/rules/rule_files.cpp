@@ -15,17 +15,19 @@ constexpr char kLF = 0x0A;
 // read in bounded memory.
 struct ByteReader {
   ReadFileState* file = nullptr;
+  ByteSource read = ReadBytes;
   char buffer[4096];
   size_t pos = 0;
   size_t length = 0;
   bool failed = false;
   bool ended = false;
+  bool lfEndsLine = false;  // Linux editors end lines in LF alone
 };
 
 int Peek(ByteReader& r) {
   if (r.pos == r.length && !r.failed && !r.ended) {
     size_t got = 0;
-    if (!ReadBytes(r.file, r.buffer, sizeof r.buffer, got)) {
+    if (!r.read(r.file, r.buffer, sizeof r.buffer, got)) {
       r.failed = true;
     } else {
       r.pos = 0;
@@ -37,6 +39,8 @@ int Peek(ByteReader& r) {
   if (r.pos == r.length || r.buffer[r.pos] == kCtrlZ) return kEnd;
   return static_cast<unsigned char>(r.buffer[r.pos]);
 }
+
+bool IsLineEnd(const ByteReader& r, int c) { return c == kCR || (c == kLF && r.lfEndsLine); }
 
 // A failed read while testing for the end counts as the end.
 bool AtEnd(ByteReader& r) { return Peek(r) < 0; }
@@ -55,6 +59,7 @@ bool SkipLineEnd(ByteReader& r) {
       if (next == kLF) ++r.pos;
       return true;
     }
+    if (IsLineEnd(r, c)) return true;
   }
 }
 
@@ -84,6 +89,73 @@ void CloseLine(FoldedLine& line) {
   if (line.length == 0 || line.last != ' ') Keep(line, ' ');
 }
 
+// The first of `paths` that opens, or nullptr.
+ReadFileState* OpenFirst(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths)
+    if (ReadFileState* file = OpenReadOnly(path)) return file;
+  return nullptr;
+}
+
+void ReadMasks(ReadFileState* file, PathStyle style, MaskList& list) {
+  list.count = 0;
+  if (file == nullptr) return;
+  ByteReader reader;
+  reader.file = file;
+  reader.lfEndsLine = style == PathStyle::Posix;
+  while (!AtEnd(reader) && list.count < kMaxMasks) {
+    char mask[kMaskLength];
+    size_t length = 0;
+    bool failed = false;
+    while (length < kMaskLength) {
+      int c = Peek(reader);
+      if (c == kError) failed = true;
+      if (c < 0 || IsLineEnd(reader, c)) break;
+      mask[length++] = static_cast<char>(c);
+      ++reader.pos;
+    }
+    int next = Peek(reader);
+    bool cut = next >= 0 && next != kCR;
+    if (failed || !SkipLineEnd(reader)) {
+      list.count = 0;
+      break;
+    }
+    StoreSlot(list.masks[list.count++], CompanionTextAsNames(std::string_view(mask, length), cut));
+  }
+  CloseReadOnly(file);
+}
+
+void ReadRules(ReadFileState* file, PathStyle style, RuleTable& table, ByteSource read) {
+  table.count = 0;
+  if (file != nullptr) {
+    ByteReader reader;
+    reader.file = file;
+    reader.read = read;
+    reader.lfEndsLine = style == PathStyle::Posix;
+    while (!AtEnd(reader) && table.count < kMaxRules) {
+      FoldedLine line;
+      int c;
+      while ((c = Peek(reader)) >= 0 && !IsLineEnd(reader, c)) {
+        AddToLine(line, static_cast<char>(c));
+        ++reader.pos;
+      }
+      if (c == kError || !SkipLineEnd(reader)) {
+        table.count = 0;
+        break;
+      }
+      CloseLine(line);
+      StoreSlot(table.rules[table.count++],
+                CompanionTextAsNames(std::string_view(line.kept, line.keptLength),
+                                     line.length > kRuleLength));
+    }
+    CloseReadOnly(file);
+  }
+  if (table.count == 0) InstallBuiltInRules(table);
+}
+
+std::vector<std::string> CompanionPathsFor(std::string_view extension) {
+  return CompanionPaths(ProgramPath(), extension, ConfigDirectories());
+}
+
 }  // namespace
 
 std::string CompanionPath(std::string_view programPath, std::string_view extension) {
@@ -93,58 +165,26 @@ std::string CompanionPath(std::string_view programPath, std::string_view extensi
   return path;
 }
 
-void LoadMaskFileFrom(std::string_view path, MaskList& list) {
-  list.count = 0;
-  ReadFileState* file = OpenReadOnly(path);
-  if (file == nullptr) return;
-  ByteReader reader;
-  reader.file = file;
-  while (!AtEnd(reader) && list.count < kMaxMasks) {
-    char mask[kMaskLength];
-    size_t length = 0;
-    bool failed = false;
-    while (length < kMaskLength) {
-      int c = Peek(reader);
-      if (c == kError) failed = true;
-      if (c < 0 || c == kCR) break;
-      mask[length++] = static_cast<char>(c);
-      ++reader.pos;
-    }
-    if (failed || !SkipLineEnd(reader)) {
-      list.count = 0;
-      break;
-    }
-    StoreSlot(list.masks[list.count++], std::string_view(mask, length));
-  }
-  CloseReadOnly(file);
+std::vector<std::string> CompanionPaths(std::string_view programPath, std::string_view extension,
+                                        const std::vector<std::string>& configDirs) {
+  std::vector<std::string> paths{CompanionPath(programPath, extension)};
+  std::string name = std::string(BaseName(programPath)) + std::string(extension);
+  for (const std::string& dir : configDirs) paths.push_back(dir + "kelvo" + JoinSeparator() + name);
+  return paths;
 }
 
-void LoadRuleFileFrom(std::string_view path, RuleTable& table) {
-  table.count = 0;
-  if (ReadFileState* file = OpenReadOnly(path)) {
-    ByteReader reader;
-    reader.file = file;
-    while (!AtEnd(reader) && table.count < kMaxRules) {
-      FoldedLine line;
-      int c;
-      while ((c = Peek(reader)) >= 0 && c != kCR) {
-        AddToLine(line, static_cast<char>(c));
-        ++reader.pos;
-      }
-      if (c == kError || !SkipLineEnd(reader)) {
-        table.count = 0;
-        break;
-      }
-      CloseLine(line);
-      StoreSlot(table.rules[table.count++], std::string_view(line.kept, line.keptLength));
-    }
-    CloseReadOnly(file);
-  }
-  if (table.count == 0) InstallBuiltInRules(table);
+void LoadMaskFileFrom(std::string_view path, MaskList& list, PathStyle style) {
+  ReadMasks(OpenReadOnly(path), style, list);
 }
 
-void LoadMaskFile(MaskList& list) { LoadMaskFileFrom(CompanionPath(ProgramPath(), ".TAB"), list); }
+void LoadRuleFileFrom(std::string_view path, RuleTable& table, PathStyle style, ByteSource read) {
+  ReadRules(OpenReadOnly(path), style, table, read);
+}
+
+void LoadMaskFile(MaskList& list) {
+  ReadMasks(OpenFirst(CompanionPathsFor(".TAB")), kNativeStyle, list);
+}
 
 void LoadRuleFile(RuleTable& table) {
-  LoadRuleFileFrom(CompanionPath(ProgramPath(), ".EXT"), table);
+  ReadRules(OpenFirst(CompanionPathsFor(".EXT")), kNativeStyle, table, ReadBytes);
 }

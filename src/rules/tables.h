@@ -28,15 +28,20 @@ constexpr int kMaxMasks = 30;
 constexpr size_t kMaskLength = 12;
 constexpr int kMaxRules = 30;
 constexpr size_t kRuleLength = 80;
+// A slot holds a line as read, cut to the length above, and then brought
+// into the names' code page: a character of an ANSI code page takes up to 3
+// bytes in UTF-8.
+constexpr size_t kMaskBytes = 3 * kMaskLength;
+constexpr size_t kRuleBytes = 3 * kRuleLength;
 
 struct MaskList {
   int count = 0;
-  SlotText<kMaskLength> masks[kMaxMasks];
+  SlotText<kMaskBytes> masks[kMaxMasks];
 };
 
 struct RuleTable {
   int count = 0;
-  SlotText<kRuleLength> rules[kMaxRules];
+  SlotText<kRuleBytes> rules[kMaxRules];
 };
 
 extern MaskList maskList;

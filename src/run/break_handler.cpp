@@ -10,9 +10,9 @@ static int OnBreak(uint32_t) {
   // no other deletion, directory change or console write.
   EnterStopGate();
   ReturnToDirectory(run.startDirectory.c_str());
-  Write("\r\n");
+  WriteLine();
   Write(text::kStopped);
-  Write("\r\n");
+  WriteLine();
   FlushAll();
   return 0;
 }

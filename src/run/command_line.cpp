@@ -29,6 +29,31 @@ bool IsOption(const std::string& argument) {
   return kNativeStyle == PathStyle::Windows || argument.size() <= 2;
 }
 
+bool IsVersionRequest(const std::string& argument) {
+  return kNativeStyle == PathStyle::Posix && argument == "--version";
+}
+
+// The dash words a Linux user tries first. Any other word beginning with "-"
+// is refused rather than taken for a directory, so that a mistyped option can
+// never start a cleaning; a directory of such a name is given as ./-name.
+CommandLineResult DashArgument(const std::string& argument, size_t position) {
+  if (argument == "-h" || argument == "--help") {
+    ShowHelp();
+    return {true, 0};
+  }
+  if (IsVersionRequest(argument)) {
+    Write(text::kBanner3);
+    WriteLine();
+    return {true, 0};
+  }
+  return ParameterError(position);
+}
+
+std::vector<std::string> CommandLineArguments() {
+  const char* raw = RawCommandLine();
+  return raw != nullptr ? SplitCommandLine(raw) : SplitArguments();
+}
+
 }  // namespace
 
 std::vector<std::string> SplitCommandLine(const char* line) {
@@ -58,6 +83,8 @@ CommandLineResult ParseArguments(const std::vector<std::string>& arguments) {
   for (size_t i = 0; i < arguments.size(); ++i) {
     size_t position = i + 1;
     const std::string& argument = arguments[i];
+    if (kNativeStyle == PathStyle::Posix && argument.starts_with('-'))
+      return DashArgument(argument, position);
     if (IsOption(argument)) {
       std::string s = AsciiUpper(argument);
       if (s.size() > 2) return ParameterError(position);
@@ -94,7 +121,9 @@ CommandLineResult ParseArguments(const std::vector<std::string>& arguments) {
   return {};
 }
 
-CommandLineResult ParseCommandLine() {
-  const char* raw = RawCommandLine();
-  return ParseArguments(raw != nullptr ? SplitCommandLine(raw) : SplitArguments());
+CommandLineResult ParseCommandLine() { return ParseArguments(CommandLineArguments()); }
+
+bool VersionRequestedFirst() {
+  std::vector<std::string> arguments = CommandLineArguments();
+  return !arguments.empty() && IsVersionRequest(arguments[0]);
 }

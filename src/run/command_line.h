@@ -1,5 +1,7 @@
 // The command line: options /? /N /S /T /Y (either case) and one directory
-// argument, taken left to right, each applied at once.
+// argument, taken left to right, each applied at once. On POSIX -h and
+// --help show the help screen too, --version the version line, and any other
+// argument beginning with "-" is wrong.
 #pragma once
 
 #include <string>
@@ -21,4 +23,7 @@ struct CommandLineResult {
 // argument; shows the help screen, or reports the first bad argument with
 // its position, and then asks for the run to end.
 CommandLineResult ParseCommandLine();
+// True when the first argument is --version (POSIX), which then wants the
+// version line without the rest of the banner.
+bool VersionRequestedFirst();
 CommandLineResult ParseArguments(const std::vector<std::string>& arguments);

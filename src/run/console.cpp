@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/cp866.h"
 #include "common/names.h"
 #include "platform/platform.h"
 
@@ -15,6 +16,7 @@ char buffer[kBufferSize];
 size_t used = 0;
 bool charDevice = false;
 bool console = false;
+bool utf8Text = false;
 bool inputEnded = false;
 
 void WriteOutLocked() {
@@ -37,16 +39,30 @@ void AppendLocked(const char* bytes, size_t count) {
   }
 }
 
+// Message text in the form standard output takes; no allocation, as the
+// break handler writes through here.
+void AppendMessageLocked(std::string_view message) {
+  if (!utf8Text) {
+    AppendLocked(message.data(), message.size());
+    return;
+  }
+  for (char c : message) {
+    char utf8[2];
+    AppendLocked(utf8, Utf8FromCp866(static_cast<unsigned char>(c), utf8));
+  }
+}
+
 }  // namespace
 
 void StartConsole() {
   charDevice = StdOutIsCharDevice();
   console = StdOutIsConsole();
+  utf8Text = StdOutTakesUtf8Text();
 }
 
 void Write(std::string_view message) {
   StopGate gate;
-  AppendLocked(message.data(), message.size());
+  AppendMessageLocked(message);
 }
 
 void WriteName(std::string_view name) {
@@ -58,7 +74,8 @@ void WriteName(std::string_view name) {
     WriteConsoleName(name.data(), name.size());
     return;
   }
-  AppendLocked(name.data(), name.size());
+  std::string bytes = NameForRedirectedOutput(name);
+  AppendLocked(bytes.data(), bytes.size());
 }
 
 void WriteChar(char ch) { Write(std::string_view(&ch, 1)); }
@@ -81,7 +98,7 @@ std::string FormatInt(int64_t value, int width) {
 void WriteInt(int64_t value, int width) { Write(FormatInt(value, width)); }
 
 void WriteLine() {
-  Write("\r\n");
+  Write(utf8Text ? "\n" : "\r\n");
   Flush();
 }
 

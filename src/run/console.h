@@ -1,8 +1,9 @@
 // Console output on standard output through a 128-byte buffer, and the Y/N
 // answer reader. Message texts are code page 866 bytes, names are written as
-// the system gives them; lines end in CR LF. On a character device every
-// line is written out at once, elsewhere the buffer is written when it fills
-// and at exit.
+// the system gives them; lines end in CR LF (a file or pipe that takes UTF-8
+// text gets the messages in UTF-8 and LF line ends). On a character device
+// every line is written out at once, elsewhere the buffer is written when it
+// fills and at exit.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,8 @@
 void StartConsole();
 
 void Write(std::string_view message);
-// A file or directory name: bytes kept, shown safely on a console.
+// A file or directory name: shown safely on a console, and to a file or
+// pipe written as NameForRedirectedOutput gives it.
 void WriteName(std::string_view name);
 void WriteChar(char ch);
 void WriteInt(int64_t value, int width);

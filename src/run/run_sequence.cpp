@@ -39,7 +39,9 @@ int RunKelvo() {
   LoadMaskFile(maskList);
   LoadRuleFile(ruleTable);
   ResetRunState();
-  WriteBanner();
+  // A version request alone gets the version line alone, as tools that read
+  // it expect.
+  if (!VersionRequestedFirst()) WriteBanner();
   InstallBreakHandler();
   CommandLineResult commandLine = ParseCommandLine();
   if (commandLine.endRun) {
@@ -61,5 +63,5 @@ int RunKelvo() {
   }
   WriteSummary(freeBefore);
   FlushAll();
-  return 0;
+  return run.fellShort ? 2 : 0;
 }

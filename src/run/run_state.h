@@ -13,6 +13,8 @@ struct RunState {
   bool askAtStart = true;
   bool askEachFile = true;
   int64_t removedBytes = 0;
+  // An announced file stayed, or a directory could not be entered.
+  bool fellShort = false;
   uint8_t driveNumber = 0;  // 0: the current drive
 };
 

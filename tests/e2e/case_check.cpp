@@ -134,7 +134,10 @@ std::string Judge(const Outcome& expected, const ScopedTree& tree, const RunResu
   if (total != expected.removed)
     problems +=
         "\n  total " + std::to_string(total) + ", should be " + std::to_string(expected.removed);
-  if (run.exitCode != 0 || total < 0)
+  // A file announced and left makes the run end with 2.
+  bool fellShort = std::any_of(expected.said.begin(), expected.said.end(),
+                               [](const std::string& line) { return line.starts_with("cannot "); });
+  if (run.exitCode != (fellShort ? 2 : 0) || total < 0)
     problems += "\n  exit code " + std::to_string(run.exitCode) + ", " +
                 std::to_string(run.out.size()) + " bytes out; errors: " + run.err;
   return problems;
@@ -194,7 +197,9 @@ std::string CheckCase(const Case& c) {
   options.args = {"/S", "/N", "/Y"};
   if (!c.useMasks) options.args.push_back("/T");
   options.companions = Companions(c);
-  options.env = {"LANG=C.UTF-8", "LC_ALL", "LC_CTYPE"};
+  // Wine spells non-ASCII names by the locale; the native build's output
+  // would turn into UTF-8 text in it.
+  if (UnderWine()) options.env = {"LANG=C.UTF-8", "LC_ALL", "LC_CTYPE"};
   RunResult run = RunKelvo(tree, options);
   std::string problems = Judge(model::Predict(c), tree, run);
   // Under Wine the order of a listing is not known, and a rule that deletes

@@ -66,6 +66,63 @@ TEST(Companions, MaskFileAndRuleFileBesideTheProgram) {
   EXPECT_EQ(tree.Left(), (Names{"C.C", "C.OBJ", "K.TXT", "KELVO.EXT", "N.~PA", "P.PAS"}));
 }
 
+TEST(Companions, EachIsLookedForBesideTheProgramThenInTheConfigDirectories) {
+  // Natively, after the program's own directory: $XDG_CONFIG_HOME/kelvo, then
+  // each of $XDG_CONFIG_DIRS + /kelvo; the mask file and the rule file each
+  // on its own, in any letter case, lines ended by LF alone. The Windows
+  // build reads beside itself only.
+  ScopedTree tree;
+  ScopedTree config({"home/kelvo/KELVO.TAB=*.BAK\n*.TMP\n", "sys1/kelvo/",
+                     "sys2/kelvo/kelvo.ext=.C .O\n", "sys2/kelvo/Kelvo.Tab=*.C\r\n"});
+  const std::vector<std::string> env = {
+      "XDG_CONFIG_HOME=" + config.PathOf("home"),
+      "XDG_CONFIG_DIRS=" + config.PathOf("sys1") + ":" + config.PathOf("sys2")};
+  const struct {
+    Names beside;
+    Names offered, offeredOnWindows;
+  } cases[] = {
+      {{}, {"B.BAK", "C.TMP", "A.O"}, {"X.EXE", "B.BAK"}},
+      {{"KELVO.EXT=.PAS .EXE\r\n"}, {"B.BAK", "C.TMP", "X.EXE"}, {"X.EXE"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.beside));
+    for (const char* file : {"A.C", "A.O=o", "B.BAK=bak", "C.TMP=tmp", "X.PAS", "X.EXE=exe"})
+      tree.Add(file);
+    RunOptions options = RunOptions().WithArgs({"/N", "/Y"}).WithCompanions(c.beside);
+    options.env = env;
+    RunResult run = RunKelvo(tree, options);
+    Transcript quiet;
+    quiet.Banner();
+    int64_t removed = 0;
+    for (const std::string& name : UnderWine() ? c.offeredOnWindows : c.offered) {
+      quiet.Offer(tree, name, 0);
+      removed += name == "A.O" ? 1 : 3;
+    }
+    EXPECT_TRUE(SameOutput(run, quiet.Summary(removed)));
+  }
+}
+
+TEST(Companions, CompanionFilesInTheAnsiCodePageKeepTheirMeaningOnWindows) {
+  // Written in code page 1252, Wine's ANSI code page: é and ê are single
+  // bytes, no UTF-8. Windows, taking names in UTF-8, reads them in the ANSI
+  // code page; POSIX takes the bytes as they are, which name no file here.
+  // The second rule is UTF-8 cut at 80 bytes inside a character: still
+  // UTF-8, its words before the cut keep their meaning.
+  std::string cutRule = ".пас .ехе x";
+  for (int i = 0; i < 40; ++i) cutRule += "ж";
+  ScopedTree tree({"x.café=12", "a.pâs", "a.êxe=345", "b.пас", "b.ехе=6789"});
+  RunResult run = RunKelvo(
+      tree, Keys("yyyy").WithCompanions(
+                {"KELVO.TAB=*.caf\xE9\r\n", "KELVO.EXT=.p\xE2s .\xEAxe\r\n" + cutRule + "\r\n"}));
+  Transcript expected = Opening('Y');
+  if (UnderWine())
+    expected.Offer(tree, Redirected("x.café"), 'Y').Offer(tree, Redirected("a.êxe"), 'Y');
+  expected.Offer(tree, Redirected("b.ехе"), 'Y').Summary(4 + (UnderWine() ? 2 + 3 : 0));
+  EXPECT_TRUE(SameOutput(run, expected));
+  EXPECT_EQ(tree.Left(),
+            UnderWine() ? (Names{"a.pâs", "b.пас"}) : (Names{"a.pâs", "a.êxe", "b.пас", "x.café"}));
+}
+
 TEST(Companions, BadCompanionFilesDeleteNothingUnexpected) {
   ScopedTree tree({"A.PAS=src", "A.EXE=exe", "B.BAK=bak"});
   const Names all = tree.Left();

@@ -83,9 +83,9 @@ TEST(Descent, DirectoryThatCannotBeEnteredIsReportedAndSkipped) {
   std::vector<std::string> command = CommandAsUnprivileged(tree, {"/S"});
   // Writable, so a plain directory, but neither readable nor searchable.
   ASSERT_EQ(chmod(tree.PathOf("LOCKED").c_str(), 0200), 0);
-  RunResult run = RunProcess(command, ChildEnvironment(), tree.path(), "yyyy", 30);
+  RunResult run = RunProcess(command, ChildEnvironment(), tree.path(), "yyyy", kRunSeconds);
   chmod(tree.PathOf("LOCKED").c_str(), 0755);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.exitCode, 2) << run.err;
   EXPECT_TRUE(SameOutput(run, Opening('Y')
                                   .Offer(tree, "A.EXE", 'Y')
                                   .LineWithName(kCannotEnter, Shown(tree, "LOCKED") + ".")
@@ -134,7 +134,7 @@ TEST(Descent, FiveThousandLevelsAreCleanedWithFewDescriptors) {
   // A descriptor or a search kept open per level would run out long before
   // the bottom; 8 MiB of stack is what a shell gives by default.
   RunResult run = RunProcess({"prlimit", "--nofile=64", "--stack=8388608", TheTarget().kelvo, "/S"},
-                             ChildEnvironment(), tree.path(), "yy", 60);
+                             ChildEnvironment(), tree.path(), "yy", 2 * kRunSeconds);
   EXPECT_EQ(run.exitCode, 0) << run.err;
   run.out = Collapsed(run.out);
   const std::string levels = std::to_string(kDepth);

@@ -7,7 +7,7 @@ namespace e2e {
 namespace {
 
 constexpr std::string_view kFreedLabel = "Освобождено на диске    : ";
-constexpr std::string_view kBytesTail = " байт\r\n";
+constexpr std::string_view kBytesTail = " байт";
 constexpr std::string_view kFreedMarker = "<freed>";
 
 // One UTF-8 sequence of up to two bytes starting at utf8[i]; i is moved past it.
@@ -89,13 +89,27 @@ std::string Shown(const ScopedTree& tree, std::string_view name) {
   return shown;
 }
 
-Transcript& Transcript::Line(std::string_view utf8) {
-  bytes_ += Cp866(utf8) + "\r\n";
-  return *this;
+std::string Redirected(std::string_view utf8) {
+  if (!UnderWine()) return std::string(utf8);
+  std::string out;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c >= 0xC0) {
+      bool latin1 = (c == 0xC2 || c == 0xC3) && i + 1 < utf8.size();
+      unsigned code = latin1 ? ((c & 0x1Fu) << 6) | (utf8[i + 1] & 0x3Fu) : 0;
+      out += code >= 0xA0 ? static_cast<char>(code) : '?';
+    }
+  }
+  return out;
 }
+
+Transcript& Transcript::Line(std::string_view utf8) { return LineWithName(utf8, ""); }
 
 Transcript& Transcript::LineWithName(std::string_view utf8, std::string_view name) {
   bytes_ += Cp866(utf8) + std::string(name) + "\r\n";
+  text_ += std::string(utf8) + std::string(name) + "\n";
   return *this;
 }
 
@@ -122,10 +136,9 @@ Transcript& Transcript::CannotRemove(const ScopedTree& tree, std::string_view na
 Transcript& Transcript::Summary(int64_t removedBytes) {
   std::string removed = std::to_string(removedBytes);
   if (removed.size() < 10) removed.insert(0, 10 - removed.size(), ' ');
-  bytes_ += std::string(48, '_') + "\r\n";
+  Line(std::string(48, '_'));
   Line("Размер удаленных файлов : " + removed + " байт");
-  bytes_ += Cp866(kFreedLabel) + std::string(kFreedMarker) + Cp866(kBytesTail);
-  return *this;
+  return Line(std::string(kFreedLabel) + std::string(kFreedMarker) + std::string(kBytesTail));
 }
 
 Transcript Opening(char startAnswer) {
@@ -134,9 +147,9 @@ Transcript Opening(char startAnswer) {
   return opening;
 }
 
-std::string MaskFreed(std::string_view output) {
-  std::string label = Cp866(kFreedLabel);
-  std::string tail = Cp866(kBytesTail);
+std::string MaskFreed(std::string_view output, bool utf8) {
+  std::string label = utf8 ? std::string(kFreedLabel) : Cp866(kFreedLabel);
+  std::string tail = utf8 ? std::string(kBytesTail) + "\n" : Cp866(kBytesTail) + "\r\n";
   size_t start = output.rfind(label);
   if (start == std::string_view::npos) return std::string(output);
   size_t field = start + label.size();
@@ -154,9 +167,16 @@ std::string MaskFreed(std::string_view output) {
          std::string(output.substr(end));
 }
 
-::testing::AssertionResult SameOutput(const RunResult& run, const Transcript& expected) {
-  std::string actual = MaskFreed(run.out);
-  if (actual == expected.bytes()) return ::testing::AssertionSuccess();
+::testing::AssertionResult SameOutput(const RunResult& run, const Transcript& expected, bool utf8) {
+  std::string actual = MaskFreed(run.out, utf8);
+  const std::string& wanted = utf8 ? expected.text() : expected.bytes();
+  if (actual == wanted) return ::testing::AssertionSuccess();
+  if (utf8) {
+    return ::testing::AssertionFailure()
+           << "--- expected ---\n"
+           << wanted << "\n--- actual (exit " << run.exitCode << ") ---\n"
+           << actual;
+  }
   std::vector<std::string_view> got = LinesOf(actual);
   std::vector<std::string_view> want = LinesOf(expected.bytes());
   size_t line = 0;

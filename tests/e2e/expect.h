@@ -1,5 +1,6 @@
 // Expected output: kelvo writes its messages as code page 866 bytes with
-// CR LF line ends; tests write them as readable UTF-8 and compare bytes.
+// CR LF line ends (natively in a UTF-8 locale, UTF-8 text with LF line ends);
+// tests write them as readable UTF-8 and compare bytes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,6 +25,11 @@ std::string Readable(std::string_view cp866);
 // as the build under test sees it, its separator, the name.
 std::string Shown(const ScopedTree& tree, std::string_view name);
 
+// A UTF-8 name as the build under test writes it to a file: natively as it
+// is; under Wine in code page 1252, where only Latin-1 letters (U+00A0 to
+// U+00FF) are taken as they are and every other character becomes "?".
+std::string Redirected(std::string_view utf8);
+
 // Builds the output expected from one run, piece by piece.
 class Transcript {
  public:
@@ -44,9 +50,12 @@ class Transcript {
   Transcript& Summary(int64_t removedBytes);
 
   const std::string& bytes() const { return bytes_; }
+  // The same run written as UTF-8 text with LF line ends.
+  const std::string& text() const { return text_; }
 
  private:
   std::string bytes_;
+  std::string text_;
 };
 
 // What every run writes first: the banner, and the start question with the
@@ -57,10 +66,12 @@ Transcript Opening(char startAnswer);
 // whatever else uses the disk, with a marker that Summary() writes too. The
 // number is left alone unless it is an integer set right in at least 10
 // characters, so a malformed line still shows up as a difference.
-std::string MaskFreed(std::string_view output);
+std::string MaskFreed(std::string_view output, bool utf8 = false);
 
-// Output bytes equal to the transcript, the freed number aside; on a
-// difference both sides are shown readably with the first differing line.
-::testing::AssertionResult SameOutput(const RunResult& run, const Transcript& expected);
+// Output bytes equal to the transcript (its UTF-8 text when `utf8`), the
+// freed number aside; on a difference both sides are shown readably with the
+// first differing line.
+::testing::AssertionResult SameOutput(const RunResult& run, const Transcript& expected,
+                                      bool utf8 = false);
 
 }  // namespace e2e

@@ -27,12 +27,16 @@ TEST(Interrupt, SignalWhileAQuestionWaitsEndsTheRunByThatSignal) {
   if (UnderWine())
     GTEST_SKIP() << "signals are the POSIX build's interrupt; under Wine the console's Ctrl-C "
                     "is tested at a terminal";
-  for (int sig : {SIGINT, SIGTERM, SIGQUIT, SIGHUP}) {
-    SCOPED_TRACE(strsignal(sig));
+  for (int sig : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, 0}) {
+    // Last, SIGINT again in a UTF-8 locale: the stop message is UTF-8 text.
+    const bool utf8 = sig == 0;
+    if (utf8) sig = SIGINT;
+    SCOPED_TRACE(strsignal(sig) + std::string(utf8 ? " in UTF-8" : ""));
     ScopedTree tree(kTree);
     // Output goes to a file, which only a full buffer flushes: the question
     // shows there too late to wait for, so the wait is for the key's read.
-    BackgroundProcess kelvo(CommandFor(TheTarget().kelvo, {"/S"}), ChildEnvironment(), tree.path());
+    BackgroundProcess kelvo(CommandFor(TheTarget().kelvo, {"/S"}),
+                            ChildEnvironment({utf8 ? "LC_ALL=C.UTF-8" : "LC_ALL=C"}), tree.path());
     kelvo.Send("yyy");
     ASSERT_TRUE(kelvo.WaitUntilReading());
     ASSERT_EQ(kill(kelvo.pid(), sig), 0);
@@ -41,12 +45,14 @@ TEST(Interrupt, SignalWhileAQuestionWaitsEndsTheRunByThatSignal) {
     // Re-raised, so a shell sees 128 + the signal.
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "exit " << run.exitCode;
     // The stop message closes the prompt's line; no summary follows.
-    EXPECT_TRUE(SameOutput(run, Opening('Y')
-                                    .Offer(tree, "A.EXE", 'Y')
-                                    .Offer(tree, "SUB/B.EXE", 'Y')
-                                    .Offer(tree, "SUB/B.TPU", 0)
-                                    .Line(std::string(kConfirm) + "  ")
-                                    .Line(kStopped)));
+    EXPECT_TRUE(SameOutput(run,
+                           Opening('Y')
+                               .Offer(tree, "A.EXE", 'Y')
+                               .Offer(tree, "SUB/B.EXE", 'Y')
+                               .Offer(tree, "SUB/B.TPU", 0)
+                               .Line(std::string(kConfirm) + "  ")
+                               .Line(kStopped),
+                           utf8));
     EXPECT_EQ(tree.Left(), kLeft);
   }
 }

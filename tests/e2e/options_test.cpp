@@ -44,11 +44,20 @@ TEST(CommandLine, HelpScreenNamesTheProgramAsItIsCalled) {
   const std::string exe = std::filesystem::path(TheTarget().kelvo).filename();
   // /? ends the run where it stands: nothing after it is looked at, nothing
   // is deleted.
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"/?"}, {"/n", "/?", "/SY"}}) {
+  std::vector<std::vector<std::string>> asks = {{"/?"}, {"/n", "/?", "/SY"}};
+  // Linux hands' words for it, on Linux only.
+  if (!UnderWine()) asks.insert(asks.end(), {{"-h"}, {"/n", "--help", "-x"}});
+  for (const std::vector<std::string>& args : asks) {
+    SCOPED_TRACE(testing::PrintToString(args));
     RunResult run = RunKelvo(tree, Keys("yy").WithArgs(args));
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(SameOutput(run, Help(exe)));
+    EXPECT_EQ(tree.Left(), (Names{"A.EXE", "A.PAS"}));
+  }
+  if (!UnderWine()) {
+    RunResult run = RunKelvo(tree, Keys("yy").WithArgs({"--version", "/N", "/Y"}));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(SameOutput(run, Transcript().Line("   Версия 1.6.2(32)  (c) kelvo authors")));
     EXPECT_EQ(tree.Left(), (Names{"A.EXE", "A.PAS"}));
   }
 
@@ -58,7 +67,7 @@ TEST(CommandLine, HelpScreenNamesTheProgramAsItIsCalled) {
   std::filesystem::copy_file(TheTarget().kelvo, home.PathOf("tidy.exe"));
   auto runTidy = [&](const std::vector<std::string>& args, const std::string& keys) {
     return RunProcess(CommandFor(home.PathOf("tidy.exe"), args), ChildEnvironment(), tree.path(),
-                      keys, 30);
+                      keys, kRunSeconds);
   };
   RunResult run = runTidy({"/?"}, "");
   EXPECT_EQ(run.exitCode, 0);
@@ -142,6 +151,15 @@ TEST(CommandLine, DirectoryArgumentIsCleanedNamedAsTypedAndMeasuredOnItsDrive) {
     EXPECT_GE(Freed(run), kBig / 2);
     EXPECT_LE(Freed(run), kBig * 4);
   }
+
+  // Typed in another case, each level of the path is found.
+  tree.Add("sub/inner/C.PAS");
+  tree.Add("sub/inner/C.EXE=inner");
+  RunResult run = RunKelvo(tree, Keys("yy").WithArgs({"SUB/INNER"}));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(MaskFreed(run.out).ends_with(Transcript().Summary(5).bytes())) << Readable(run.out);
+  EXPECT_EQ(tree.Left(),
+            (Names{"A.EXE", "A.PAS", "sub/", "sub/A.PAS", "sub/inner/", "sub/inner/C.PAS"}));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -10,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -41,6 +44,34 @@ std::string ReadAll(int fd) {
     offset += n;
   }
   return bytes;
+}
+
+// The test in which a child outlasted its time: its later waits are cut
+// short.
+const ::testing::TestInfo* hungTest = nullptr;
+
+const ::testing::TestInfo* CurrentTest() {
+  return ::testing::UnitTest::GetInstance()->current_test_info();
+}
+
+int LimitInThisTest(int seconds) {
+  return CurrentTest() != nullptr && CurrentTest() == hungTest ? std::min(seconds, 1) : seconds;
+}
+
+std::string Joined(const std::vector<std::string>& argv) {
+  std::string command;
+  for (const std::string& word : argv) command += (command.empty() ? "" : " ") + word;
+  return command;
+}
+
+// The note a killed child leaves in its result; outside a test (starting
+// Wine) the caller reports.
+std::string Killed(const std::string& command, int seconds) {
+  if (CurrentTest() != nullptr) {
+    hungTest = CurrentTest();
+    ADD_FAILURE() << "still running after " << seconds << " s, killed: " << command;
+  }
+  return "\n[killed after " + std::to_string(seconds) + " s]";
 }
 
 void SleepMilliseconds(long ms) {
@@ -92,10 +123,12 @@ std::vector<std::string> EnvironmentWith(const std::vector<std::string>& changes
   return env;
 }
 
-std::optional<int> WaitWithTimeout(int pid, int timeoutSeconds) {
+std::optional<int> WaitWithTimeout(int pid, int timeoutSeconds,
+                                   const std::function<void()>& meanwhile) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   long pause = 1;
   while (true) {
+    if (meanwhile) meanwhile();
     int status = 0;
     pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) return status;
@@ -130,6 +163,7 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
   }
   int out = AnonymousFile();
   int err = AnonymousFile();
+  timeoutSeconds = LimitInThisTest(timeoutSeconds);
   pid_t pid = Spawn(argv, env, cwd, in, out, err, false);
   close(in);
   RunResult result;
@@ -141,7 +175,7 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
     result.err = ReadAll(err);
   } else {
     result.out = ReadAll(out);
-    result.err = ReadAll(err) + "\n[killed after " + std::to_string(timeoutSeconds) + " s]";
+    result.err = ReadAll(err) + Killed(Joined(argv), timeoutSeconds);
   }
   close(out);
   close(err);
@@ -149,14 +183,27 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
 }
 
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
-                                     const std::vector<std::string>& env, const std::string& cwd) {
+                                     const std::vector<std::string>& env, const std::string& cwd,
+                                     bool outputPipe)
+    : outputPipe_(outputPipe), command_(Joined(argv)) {
   int keys[2];
   if (pipe2(keys, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
   keys_ = keys[1];
-  out_ = AnonymousFile();
+  int childOut = -1;
+  if (outputPipe) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
+    // The smallest a pipe can be: a few lines fill it.
+    fcntl(out[0], F_SETPIPE_SZ, 4096);
+    out_ = out[0];
+    childOut = out[1];
+  } else {
+    out_ = childOut = AnonymousFile();
+  }
   err_ = AnonymousFile();
-  pid_ = Spawn(argv, env, cwd, keys[0], out_, err_, true);
+  pid_ = Spawn(argv, env, cwd, keys[0], childOut, err_, true);
   close(keys[0]);
+  if (outputPipe) close(childOut);
   if (pid_ < 0) throw std::runtime_error(std::string("fork failed: ") + strerror(errno));
 }
 
@@ -175,14 +222,23 @@ void BackgroundProcess::Send(std::string_view bytes) {
 }
 
 bool BackgroundProcess::WaitUntilReading(int seconds) {
-  // The key pipe as /proc names it, whichever descriptor the child reads it
-  // through: Wine reads a duplicate of descriptor 0.
-  struct stat pipeStat;
-  if (fstat(keys_, &pipeStat) != 0) return false;
-  const std::string keyPipe = "pipe:[" + std::to_string(pipeStat.st_ino) + "]";
-  // A blocked task's system call number, in its own ABI (kelvo.exe runs as a
-  // 32-bit process, where read is 3), and first argument, the descriptor.
   constexpr long kI386Read = 3;
+  return WaitUntilBlockedOn(keys_, SYS_read, kI386Read, seconds);
+}
+
+bool BackgroundProcess::WaitUntilWriting(int seconds) {
+  constexpr long kI386Write = 4;
+  return outputPipe_ && WaitUntilBlockedOn(out_, SYS_write, kI386Write, seconds);
+}
+
+bool BackgroundProcess::WaitUntilBlockedOn(int pipeEnd, long call, long i386Call, int seconds) {
+  // The pipe as /proc names it, whichever descriptor the child uses it
+  // through: Wine reads and writes duplicates of descriptors 0 and 1.
+  struct stat pipeStat;
+  if (fstat(pipeEnd, &pipeStat) != 0) return false;
+  const std::string watched = "pipe:[" + std::to_string(pipeStat.st_ino) + "]";
+  // A blocked task's system call number, in its own ABI (kelvo.exe may run
+  // as a 32-bit process), and first argument, the descriptor.
   const std::string proc = "/proc/" + std::to_string(pid_);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (std::chrono::steady_clock::now() < deadline) {
@@ -192,30 +248,80 @@ bool BackgroundProcess::WaitUntilReading(int seconds) {
     long number = -1;
     unsigned long descriptor = 0;
     if (sscanf(state.c_str(), "%ld %lx", &number, &descriptor) == 2 &&
-        (number == SYS_read || number == kI386Read)) {
+        (number == call || number == i386Call)) {
       char link[64];
       std::string fdPath = proc + "/fd/" + std::to_string(descriptor);
       ssize_t n = readlink(fdPath.c_str(), link, sizeof link);
-      if (n > 0 && std::string_view(link, static_cast<size_t>(n)) == keyPipe) return true;
+      if (n > 0 && std::string_view(link, static_cast<size_t>(n)) == watched) return true;
     }
     SleepMilliseconds(2);
   }
   return false;
 }
 
+bool BackgroundProcess::WaitUntilSettled(int seconds) {
+  const std::string proc = "/proc/" + std::to_string(pid_);
+  auto settled = [&] {
+    int fd = open((proc + "/status").c_str(), O_RDONLY | O_CLOEXEC);
+    std::string status = fd < 0 ? "" : ReadAll(fd);
+    if (fd >= 0) close(fd);
+    for (const char* pending : {"\nSigPnd:\t", "\nShdPnd:\t"}) {
+      size_t at = status.find(pending);
+      if (at == std::string::npos ||
+          strtoull(status.c_str() + at + strlen(pending), nullptr, 16) != 0)
+        return false;
+    }
+    DIR* tasks = opendir((proc + "/task").c_str());
+    if (tasks == nullptr) return false;
+    bool asleep = true;
+    while (struct dirent* task = readdir(tasks)) {
+      if (task->d_name[0] == '.') continue;
+      fd = open((proc + "/task/" + task->d_name + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+      std::string stat = fd < 0 ? "" : ReadAll(fd);
+      if (fd >= 0) close(fd);
+      // The state follows the command name in parentheses.
+      size_t name = stat.rfind(") ");
+      if (name != std::string::npos && stat.compare(name + 2, 1, "R") == 0) asleep = false;
+    }
+    closedir(tasks);
+    return asleep;
+  };
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  int quiet = 0;
+  while (quiet < 50) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    quiet = settled() ? quiet + 1 : 0;
+    SleepMilliseconds(2);
+  }
+  return true;
+}
+
 RunResult BackgroundProcess::Finish(int timeoutSeconds, int* status) {
   close(keys_);
   keys_ = -1;
-  std::optional<int> waited = WaitWithTimeout(pid_, timeoutSeconds);
-  reaped_ = true;
   RunResult result;
-  result.out = ReadAll(out_);
+  auto drain = [&] {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(out_, buffer, sizeof buffer)) > 0)
+      result.out.append(buffer, static_cast<size_t>(n));
+  };
+  // Not read to its end: a process Wine started may hold the pipe open.
+  if (outputPipe_) fcntl(out_, F_SETFL, O_NONBLOCK);
+  timeoutSeconds = LimitInThisTest(timeoutSeconds);
+  std::optional<int> waited =
+      WaitWithTimeout(pid_, timeoutSeconds, outputPipe_ ? std::function<void()>(drain) : nullptr);
+  reaped_ = true;
+  if (outputPipe_)
+    drain();
+  else
+    result.out = ReadAll(out_);
   result.err = ReadAll(err_);
   if (waited) {
     result.exitCode = ExitCodeOf(*waited);
     if (status != nullptr) *status = *waited;
   } else {
-    result.err += "\n[killed after " + std::to_string(timeoutSeconds) + " s]";
+    result.err += Killed(command_, timeoutSeconds);
   }
   return result;
 }

@@ -3,6 +3,7 @@
 // tmux server) can hold the test program's own output open.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,12 @@ struct RunResult {
   std::string err;    // standard error, for diagnostics only
 };
 
+// The most one run of the build under test may take. A child of a test that
+// outlasts its time is killed and fails the test, naming its command; the
+// rest of that test then waits a second at most for each child, so a hang
+// costs one limit, not one per run.
+constexpr int kRunSeconds = 30;
+
 // Runs `argv` (looked up on PATH) in directory `cwd` with environment `env`
 // ("NAME=value" each). Standard input is `input` from a file, or /dev/null;
 // standard output and error go to files. A child still running after
@@ -28,9 +35,11 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
 // "NAME" removes.
 std::vector<std::string> EnvironmentWith(const std::vector<std::string>& changes);
 
-// Waits for `pid` at most `timeoutSeconds`; the wait status, or nothing when
-// the child outlasted the time (it is then killed and reaped).
-std::optional<int> WaitWithTimeout(int pid, int timeoutSeconds);
+// Waits for `pid` at most `timeoutSeconds`, calling `meanwhile` between
+// looks; the wait status, or nothing when the child outlasted the time (it is
+// then killed and reaped).
+std::optional<int> WaitWithTimeout(int pid, int timeoutSeconds,
+                                   const std::function<void()>& meanwhile = {});
 // The exit code a wait status stands for: 128 + signal when killed.
 int ExitCodeOf(int status);
 
@@ -41,10 +50,12 @@ std::string TemporaryRoot();
 // test keeps open, so the child can be caught waiting for a key and then be
 // sent a signal. Output and errors go to files; core dumps are off, so a
 // signal that would leave one leaves nothing in the child's directory.
+// With `outputPipe` standard output is instead a pipe of one page that the
+// test reads only in Finish, so the child can be caught blocked writing.
 class BackgroundProcess {
  public:
   BackgroundProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                    const std::string& cwd);
+                    const std::string& cwd, bool outputPipe = false);
   // Kills and reaps a child still running.
   ~BackgroundProcess();
   BackgroundProcess(const BackgroundProcess&) = delete;
@@ -56,15 +67,26 @@ class BackgroundProcess {
   // input, through any descriptor (as Linux's /proc shows it); false after
   // `seconds`.
   bool WaitUntilReading(int seconds = 10);
-  // Closes the pipe and waits for the end; `status` gets the wait status.
+  // Waits until the child sits blocked writing into the full output pipe.
+  bool WaitUntilWriting(int seconds = 10);
+  // Waits until no signal is pending for the child and each of its threads
+  // has been asleep for a tenth of a second: whatever handles a signal sent
+  // to it (under Wine a thread of its own) has run or is waiting.
+  bool WaitUntilSettled(int seconds = 10);
+  // Closes the key pipe and waits for the end, reading the output pipe
+  // meanwhile; `status` gets the wait status.
   RunResult Finish(int timeoutSeconds, int* status = nullptr);
 
  private:
+  bool WaitUntilBlockedOn(int pipeEnd, long call, long i386Call, int seconds);
+
   int pid_ = -1;
   int keys_ = -1;  // the pipe's write end
-  int out_ = -1;
+  int out_ = -1;   // a file, or the output pipe's read end
+  bool outputPipe_ = false;
   int err_ = -1;
   bool reaped_ = false;
+  std::string command_;  // for the report of a child killed
 };
 
 // Pointer arrays for exec, over strings that outlive them.

@@ -1,6 +1,10 @@
 // Starts the build under test: the native kelvo, or kelvo.exe under Wine.
 // Which one is chosen once, on the test program's command line:
-//   e2e_tests --kelvo=PATH [--wine --wineprefix=DIR]
+//   e2e_tests --kelvo=PATH [--wine --wineprefix=DIR [--kelvo64=PATH]]
+// Under Wine the i686 kelvo.exe is tested where Wine's 32-bit loader starts,
+// else the x86_64 build of --kelvo64 under wine64 (some kernels start no
+// 32-bit programs). KELVO_WINE32_LOADER names that loader (default wine):
+// /bin/false there takes the x86_64 path on any machine.
 #pragma once
 
 #include <optional>
@@ -14,26 +18,31 @@
 namespace e2e {
 
 struct Target {
-  std::string kelvo;       // the binary under test
-  bool wine = false;       // run it under Wine
-  std::string winePrefix;  // private Wine prefix, made on first use
+  std::string kelvo;                // the binary under test
+  bool wine = false;                // run it under Wine
+  std::string winePrefix;           // private Wine prefix, made on first use
+  std::string kelvo64;              // the x86_64 build, where kelvo cannot start
+  std::string wineLoader = "wine";  // the loader that starts kelvo
 };
 
-// Takes --kelvo, --wine and --wineprefix out of argv; false (with a message
-// on stderr) when they are missing or wrong.
+// Takes --kelvo, --wine, --wineprefix and --kelvo64 out of argv; false (with a
+// message on stderr) when they are missing or wrong.
 bool ParseTarget(int& argc, char** argv);
 const Target& TheTarget();
 inline bool UnderWine() { return TheTarget().wine; }
 
-// Under Wine: makes the prefix if it does not exist yet (wineboot, several
+// Under Wine: chooses the Windows build and says which and why on standard
+// output; makes the prefix if it does not exist yet (wineboot, several
 // seconds) and starts a persistent wineserver for it, so that each run then
-// starts in a few hundredths of a second. Natively nothing. False on failure.
+// starts in a few hundredths of a second. Natively nothing. False, with the
+// reason on stderr, when the build chosen does not start.
 bool StartTarget();
 // Stops what StartTarget started.
 void StopTarget();
 
 // The environment for a child that runs the build under test (Wine's
-// variables added when under Wine), with `changes` as in EnvironmentWith.
+// variables added when under Wine; natively the C locale and configuration
+// directories that do not exist), with `changes` as in EnvironmentWith.
 std::vector<std::string> ChildEnvironment(const std::vector<std::string>& changes = {});
 // The command line that starts the build under test with `args`.
 std::vector<std::string> CommandFor(const std::string& binary,
@@ -75,7 +84,7 @@ inline RunOptions Keys(std::string keys) {
 
 // Runs the build under test with `dir` as its current directory. Output
 // goes to files, not pipes: processes Wine starts may hold a pipe open. A run
-// that outlasts 30 seconds is killed and fails the test.
+// that outlasts kRunSeconds is killed and fails the test.
 RunResult RunKelvo(const ScopedTree& dir, const RunOptions& options = {});
 
 }  // namespace e2e

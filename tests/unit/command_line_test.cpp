@@ -154,12 +154,28 @@ TEST(Unit, BadOptionsStopAtTheirPositionWithEarlierOnesApplied) {
 }
 
 TEST(Unit, HelpEndsTheRunWithCodeZeroAndLaterArgumentsUnseen) {
+  for (const char* help : {"/?", "-h", "--help"}) {
+    SCOPED_TRACE(help);
+    ParseSite site;
+    ExpectEnd(site.Parse({"/N", help, "/T", "/SY"}), 0);
+    EXPECT_FALSE(run.askAtStart);
+    EXPECT_TRUE(run.useMasks);
+    EXPECT_NE(site.output(), "");
+    EXPECT_EQ(site.output().find(text::kParameterError.view()), std::string::npos);
+  }
   ParseSite site;
-  ExpectEnd(site.Parse({"/N", "/?", "/T", "/SY"}), 0);
-  EXPECT_FALSE(run.askAtStart);
-  EXPECT_TRUE(run.useMasks);
-  EXPECT_NE(site.output(), "");
-  EXPECT_EQ(site.output().find(text::kParameterError.view()), std::string::npos);
+  ExpectEnd(site.Parse({"/N", "--version", "/SY"}), 0);
+  EXPECT_EQ(site.output(), std::string(text::kBanner3.view()) + "\r\n");
+}
+
+TEST(Unit, AnyOtherDashWordIsAnErrorEvenWhereSuchADirectoryExists) {
+  for (const char* bad : {"-x", "-H", "--HELP", "--", "-", "-version", "--help=1"}) {
+    SCOPED_TRACE(bad);
+    ParseSite site;
+    site.dir().MakeDir(bad);
+    ExpectErrorAt(site, {"/N", bad, "/T"}, 2);
+    EXPECT_EQ(CurrentDirectory(), site.dir().path());
+  }
 }
 
 TEST(Unit, DirectoryArgumentIsEnteredAndNamedAsTyped) {

@@ -6,13 +6,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <future>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/platform.h"
 #include "rules/tables.h"
 #include "scratch_dir.h"
 
@@ -32,20 +35,24 @@ Texts Stored(const Slot* slots, int count) {
   return texts;
 }
 
-Texts MasksFrom(const std::string& path) {
+Texts MasksFrom(const std::string& path, PathStyle style = kNativeStyle) {
   MaskList list;
-  LoadMaskFileFrom(path, list);
+  LoadMaskFileFrom(path, list, style);
   return Stored(list.masks, list.count);
 }
 
-Texts RulesFrom(const std::string& path) {
+Texts RulesFrom(const std::string& path, PathStyle style = kNativeStyle) {
   RuleTable table;
-  LoadRuleFileFrom(path, table);
+  LoadRuleFileFrom(path, table, style);
   return Stored(table.rules, table.count);
 }
 
-Texts Masks(const std::string& bytes) { return MasksFrom(ScratchDir().Put("kelvo.TAB", bytes)); }
-Texts Rules(const std::string& bytes) { return RulesFrom(ScratchDir().Put("kelvo.EXT", bytes)); }
+Texts Masks(const std::string& bytes, PathStyle style = kNativeStyle) {
+  return MasksFrom(ScratchDir().Put("kelvo.TAB", bytes), style);
+}
+Texts Rules(const std::string& bytes, PathStyle style = kNativeStyle) {
+  return RulesFrom(ScratchDir().Put("kelvo.EXT", bytes), style);
+}
 
 // Printable in a failure message: control bytes and bytes from 128 up as \xNN.
 std::string Shown(const std::string& bytes) {
@@ -112,6 +119,53 @@ TEST(Unit, CompanionFilesSitBesideTheProgramUnderItsBaseName) {
   EXPECT_EQ(CompanionPath("kelvo", ".EXT"), "kelvo.EXT");
 }
 
+TEST(Unit, CompanionFilesAreLookedForBesideTheProgramThenInTheConfigDirectories) {
+  EXPECT_EQ(
+      CompanionPaths("/usr/bin/kelvo", ".TAB", {"/h/.config/", "/etc/xdg/"}),
+      (Texts{"/usr/bin/kelvo.TAB", "/h/.config/kelvo/kelvo.TAB", "/etc/xdg/kelvo/kelvo.TAB"}));
+  EXPECT_EQ(CompanionPaths("/opt/tidy.bin", ".EXT", {"/c/"}),
+            (Texts{"/opt/tidy.EXT", "/c/kelvo/tidy.EXT"}));
+}
+
+// The XDG rules: a variable unset, empty or relative counts as not set.
+TEST(Unit, ConfigDirectoriesFollowTheXdgVariables) {
+  const char* names[] = {"HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"};
+  std::vector<std::optional<std::string>> saved;
+  for (const char* name : names) {
+    const char* value = getenv(name);
+    saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+  }
+  struct XdgCase {
+    const char* configHome;  // nullptr: unset
+    const char* configDirs;
+    Texts want;
+  };
+  const XdgCase cases[] = {
+      {nullptr, nullptr, {"/h/.config/", "/etc/xdg/"}},
+      {"", "", {"/h/.config/", "/etc/xdg/"}},
+      {"rel/dir", "rel", {"/h/.config/"}},
+      {"/c", "/a::rel:/b/", {"/c/", "/a/", "/b/"}},
+  };
+  for (const XdgCase& c : cases) {
+    setenv("HOME", "/h", 1);
+    for (auto [name, value] :
+         {std::pair{"XDG_CONFIG_HOME", c.configHome}, std::pair{"XDG_CONFIG_DIRS", c.configDirs}}) {
+      if (value)
+        setenv(name, value, 1);
+      else
+        unsetenv(name);
+    }
+    EXPECT_EQ(ConfigDirectories(), c.want) << (c.configHome ? c.configHome : "unset") << " "
+                                           << (c.configDirs ? c.configDirs : "unset");
+  }
+  for (size_t i = 0; i < saved.size(); ++i) {
+    if (saved[i])
+      setenv(names[i], saved[i]->c_str(), 1);
+    else
+      unsetenv(names[i]);
+  }
+}
+
 TEST(Unit, BuiltInRulesFillTheFirstFourSlotsAndLeaveTheRest) {
   RuleTable table;
   for (auto& slot : table.rules) StoreSlot(slot, "OLD ");
@@ -130,7 +184,8 @@ TEST(Unit, SlotsCutTextsToTheirCapacity) {
 }
 
 // Both loaders split a file into lines the same way; only what they keep of
-// a line differs.
+// a line differs. The cases hold for both builds, except that an LF alone
+// ends a line only in the POSIX style (the table after this one).
 TEST(Unit, LineEndsAndCtrlZSplitBothCompanionFilesAlike) {
   struct LineCase {
     std::string bytes;
@@ -164,8 +219,32 @@ TEST(Unit, LineEndsAndCtrlZSplitBothCompanionFilesAlike) {
       {"\x80\xFF\r\n\xE4", {"\x80\xFF", "\xE4"}, {"\x80\xFF ", "\xE4 "}},
   };
   for (const LineCase& c : cases) {
-    EXPECT_EQ(Masks(c.bytes), c.masks) << Shown(c.bytes);
-    EXPECT_EQ(Rules(c.bytes), c.rules) << Shown(c.bytes);
+    for (PathStyle style : {PathStyle::Windows, PathStyle::Posix}) {
+      if (style == PathStyle::Posix && c.bytes.find('\n') != std::string::npos) continue;
+      EXPECT_EQ(Masks(c.bytes, style), c.masks) << Shown(c.bytes);
+      EXPECT_EQ(Rules(c.bytes, style), c.rules) << Shown(c.bytes);
+    }
+  }
+}
+
+TEST(Unit, AnLFAloneEndsACompanionLineOnlyInThePosixStyle) {
+  struct LineCase {
+    std::string bytes;
+    Texts masks, rules;
+  };
+  const std::vector<LineCase> cases = {
+      {"*.BAK\n*.OBJ\n", {"*.BAK", "*.OBJ"}, {"*.BAK ", "*.OBJ "}},
+      {"A\r\n\nB", {"A", "", "B"}, {"A ", " ", "B "}},
+      {"A\n\rB", {"A", "", "B"}, {"A ", " ", "B "}},
+      {"A\nB\rC\r\nD", {"A", "B", "C", "D"}, {"A ", "B ", "C ", "D "}},
+      {"ABCDEFGHIJKLMN\nX\n\x1A"
+       "Y",
+       {"ABCDEFGHIJKL", "X"},
+       {"ABCDEFGHIJKLMN ", "X "}},
+  };
+  for (const LineCase& c : cases) {
+    EXPECT_EQ(Masks(c.bytes, PathStyle::Posix), c.masks) << Shown(c.bytes);
+    EXPECT_EQ(Rules(c.bytes, PathStyle::Posix), c.rules) << Shown(c.bytes);
   }
 }
 
@@ -202,8 +281,8 @@ TEST(Unit, RuleLinesAreCutToEightyCharactersAfterFolding) {
       {std::string(200, '\t') + ".PAS", {".PAS "}},
       {Repeat("X   ", 40), {Repeat("X ", 40)}},
       {Repeat("X  ", 50), {Repeat("X ", 40)}},
-      {lfLines, {lfLines.substr(0, 80)}},
   });
+  EXPECT_EQ(Rules(lfLines, PathStyle::Windows), Texts{lfLines.substr(0, 80)});
 }
 
 TEST(Unit, MasksAreKeptExactlyAndCutToTwelveCharacters) {
@@ -238,6 +317,38 @@ TEST(Unit, RuleFileThatGivesNoLineBringsTheBuiltInRules) {
   ScratchDir dir;
   EXPECT_EQ(RulesFrom(dir.PathOf("absent.EXT")), kBuiltInRules);
   EXPECT_EQ(RulesFrom(dir.MakeDir("kelvo.EXT")), kBuiltInRules);
+}
+
+// Gives a file's bytes up to `failAt`, then fails every read.
+size_t readSoFar = 0;
+size_t failAt = 0;
+bool ReadFailingAtAByte(ReadFileState* file, char* buffer, size_t capacity, size_t& got) {
+  if (readSoFar >= failAt) return false;
+  if (!ReadBytes(file, buffer, std::min(capacity, failAt - readSoFar), got)) return false;
+  readSoFar += got;
+  return true;
+}
+
+TEST(Unit, ReadErrorInsideARuleLineBringsTheBuiltInRulesInsteadOfTheLinesBefore) {
+  ScratchDir dir;
+  const std::string path = dir.Put("kelvo.EXT", ".C .OBJ\r\n.F .O\r\n");
+  const struct {
+    size_t failAt;
+    Texts want;
+  } cases[] = {
+      {12, kBuiltInRules},
+      // Between the CR and the LF: the line end is part of the line.
+      {15, kBuiltInRules},
+      // Where the next line would start, a failed read is taken for the end.
+      {9, {".C .OBJ "}},
+  };
+  for (const auto& c : cases) {
+    readSoFar = 0;
+    failAt = c.failAt;
+    RuleTable table;
+    LoadRuleFileFrom(path, table, kNativeStyle, ReadFailingAtAByte);
+    EXPECT_EQ(Stored(table.rules, table.count), c.want) << "failing at byte " << c.failAt;
+  }
 }
 
 TEST(Unit, MaskFileThatCannotBeReadLeavesTheListEmpty) {

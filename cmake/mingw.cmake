@@ -1,0 +1,11 @@
+# The mingw-w64 cross-build for CMAKE_SYSTEM_PROCESSOR (i686 or x86_64), set
+# by the toolchain file that includes this one.
+set(CMAKE_SYSTEM_NAME Windows)
+set(mingw ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32)
+set(CMAKE_C_COMPILER ${mingw}-gcc)
+set(CMAKE_CXX_COMPILER ${mingw}-g++)
+set(CMAKE_RC_COMPILER ${mingw}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${mingw})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
