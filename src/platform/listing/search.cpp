@@ -51,15 +51,35 @@ std::string_view ExtensionSearched(const PreparedPattern& prepared) {
   return tail;
 }
 
+// A text that every name the pattern matches holds as it is: its longest
+// run without wildcards, letters or bytes beyond ASCII, which no folding of
+// case changes, taken from the part a name without a dot must match too.
+std::string_view RequiredRun(const PreparedPattern& prepared) {
+  std::string_view part =
+      prepared.pattern.substr(0, prepared.pattern.size() - prepared.dotlessEnding);
+  std::string_view longest;
+  size_t start = 0;
+  for (size_t i = 0; i <= part.size(); ++i) {
+    unsigned char c = i < part.size() ? static_cast<unsigned char>(part[i]) : '*';
+    bool letter = (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+    if (c != '*' && c != '?' && c < 0x80 && !letter) continue;
+    if (i - start > longest.size()) longest = part.substr(start, i - start);
+    start = i + 1;
+  }
+  return longest;
+}
+
 // The entries a search may deliver, put in order: names match, and what
 // the directory read showed passes the filter. Removed marks and attributes
 // are looked at as each is delivered.
 void Match(Listing& listing, std::string_view pattern, uint32_t attrSet, std::vector<int32_t>& matched) {
   PreparedPattern prepared = PreparePattern(pattern);
+  std::string_view run = RequiredRun(prepared);
   auto take = [&](int32_t i) {
     const ListedEntry& entry = listing.entries[i];
-    if (!entry.removed && MayPassFilter(entry, attrSet) && MatchPrepared(prepared, entry.name))
-      matched.push_back(i);
+    if (entry.removed || !MayPassFilter(entry, attrSet)) return;
+    if (!run.empty() && entry.name.find(run) == std::string::npos) return;
+    if (MatchPrepared(prepared, entry.name)) matched.push_back(i);
   };
   std::string_view extension = ExtensionSearched(prepared);
   if (!extension.empty()) {
