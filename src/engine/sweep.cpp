@@ -1,5 +1,6 @@
 #include "engine/sweep.h"
 
+#include "common/match.h"
 #include "common/names.h"
 #include "platform/platform.h"
 #include "rules/tables.h"
@@ -76,6 +77,32 @@ static void SplitDerivedWords(std::string rest, DerivedWords& derived) {
   }
 }
 
+// A word with an extension of its own can only name a file of that
+// extension: where the directory holds no entry of it, the word is left out
+// for every source instead of being looked up for each.
+static bool MayNameAnEntry(std::string_view word) {
+  std::string_view extension = ExtensionPart(word);
+  if (NamePart(word) != word || extension.size() < 2 || extension.back() == '.' ||
+      !IsLiteralPattern(extension))
+    return true;
+  std::string pattern = "*";
+  pattern += extension;
+  TSearchRec rec;
+  bool found = SearchFirst(pattern, kEveryEntry | kNamesOnly, rec);
+  SearchClose(rec);
+  return found;
+}
+
+static void KeepWordsThatMayNameAnEntry(DerivedWords& derived) {
+  int kept = 0;
+  for (int i = 0; i < derived.count; ++i) {
+    if (!MayNameAnEntry(derived.words[i])) continue;
+    if (kept != i) derived.words[kept] = std::move(derived.words[i]);
+    ++kept;
+  }
+  derived.count = kept;
+}
+
 static void RemoveDerived(std::string_view base, const DerivedWords& derived) {
   std::string candidate;
   for (int i = 0; i < derived.count; ++i) {
@@ -83,6 +110,10 @@ static void RemoveDerived(std::string_view base, const DerivedWords& derived) {
     TSearchRec rec;
     if (SearchFirst(candidate, kFilesOnly, rec)) {
       int64_t size = rec.size;
+      // A pattern stays as built: it is no name of a file and cannot be
+      // deleted.
+      if (kCaseTellsFilesApart && IsLiteralPattern(candidate))
+        candidate.assign(PathPart(candidate)).append(rec.name);
       SearchClose(rec);
       RemoveOne(candidate, size);
     } else {
@@ -91,19 +122,25 @@ static void RemoveDerived(std::string_view base, const DerivedWords& derived) {
   }
 }
 
+// The derived files of every source a rule's search found, the first one
+// in `rec`.
+static void RemoveDerivedOfSources(std::string rest, TSearchRec& rec) {
+  DerivedWords derived;
+  SplitDerivedWords(std::move(rest), derived);
+  KeepWordsThatMayNameAnEntry(derived);
+  do {
+    RemoveDerived(BaseName(rec.name), derived);
+  } while (SearchNext(rec));
+}
+
 static void RulePass() {
   for (int i = 0; i < ruleTable.count; ++i) {
     std::string rest(SlotView(ruleTable.rules[i]));
     std::string source;
     SplitFirstWord(rest, source);
-    DerivedWords derived;
-    SplitDerivedWords(rest, derived);
     TSearchRec rec;
-    bool found = SearchFirst("*" + source, kFilesOnly | kNamesOnly, rec);
-    while (found) {
-      RemoveDerived(BaseName(rec.name), derived);
-      found = SearchNext(rec);
-    }
+    if (SearchFirst("*" + source, kFilesOnly | kNamesOnly, rec))
+      RemoveDerivedOfSources(std::move(rest), rec);
     SearchClose(rec);
   }
 }

@@ -1,34 +1,28 @@
+// The directory reader of the POSIX layer: readdir, then the entries in name
+// order, and Windows attribute bits made from lstat.
 #include "platform/listing-posix.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <map>
 
-#include "common/match.h"
 #include "common/names.h"
-#include "platform/platform.h"
+
+// As Windows does, so that a rule's derived word "." names "hello" for hello.c.
+const std::string_view kDroppedAtNameEnd = ".";
 
 namespace {
 
-std::map<std::string, std::shared_ptr<Listing>> cache;
-std::shared_ptr<Listing> current;  // the current directory's, asked for most
+uint64_t currentDevice = 0;
+bool currentDeviceKnown = false;
 
-uint32_t FoldedHash(std::string_view name) {
-  uint32_t hash = 2166136261u;
-  for (char c : name) hash = (hash ^ static_cast<unsigned char>(AsciiUpperChar(c))) * 16777619u;
-  return hash;
-}
-
-// The bit of a name's folded extension: a name whose bit is clear in a
-// listing cannot be in it, so most lookups of derived files that are not
-// there end here, without hashing the whole name.
-uint64_t ExtensionBit(std::string_view name) {
-  size_t dot = name.rfind('.');
-  uint32_t hash = FoldedHash(dot == std::string_view::npos ? std::string_view() : name.substr(dot));
-  return uint64_t{1} << (hash & 63);
+// The device a listing's directory lies on: a subdirectory on another one is
+// a mount point.
+uint64_t DeviceOf(const Listing& listing) {
+  if (listing.path.empty()) return CurrentDevice();
+  struct stat st;
+  return stat(listing.path.c_str(), &st) == 0 ? st.st_dev : 0;
 }
 
 int CompareFolded(std::string_view a, std::string_view b) {
@@ -40,121 +34,52 @@ int CompareFolded(std::string_view a, std::string_view b) {
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-std::shared_ptr<Listing> ReadListing(const std::string& dirPath) {
-  auto listing = std::make_shared<Listing>();
-  listing->path = dirPath;
-  DIR* dir = opendir(dirPath.empty() ? "." : dirPath.c_str());
-  if (dir == nullptr) return listing;
-  struct stat self;
-  if (fstat(dirfd(dir), &self) == 0) listing->device = self.st_dev;
-  std::vector<ListedEntry> read;
-  read.reserve(64);
-  while (dirent* d = readdir(dir)) {
-    std::string_view name(d->d_name);
-    if (name == "." || name == "..") continue;
-    ListedEntry entry;
-    entry.name.assign(name);
-    entry.type = d->d_type;
-    for (size_t i = 0; i < 8; ++i) {
-      unsigned char c = i < name.size() ? AsciiUpperChar(name[i]) : 0;
-      entry.sortKey = (entry.sortKey << 8) | c;
-    }
-    listing->extensions |= ExtensionBit(name);
-    read.push_back(std::move(entry));
+// What d_type alone shows of the Windows bits; a link or an unknown type
+// needs an lstat.
+void NoteType(ListedEntry& entry, unsigned char type) {
+  uint32_t hidden = entry.name[0] == '.' ? kAttrHidden : 0;
+  entry.typeKnown = type != DT_LNK && type != DT_UNKNOWN;
+  if (type == DT_REG) {
+    entry.listedAttributes = hidden | kAttrArchive;
+  } else if (type == DT_DIR) {
+    entry.listedAttributes = hidden | kAttrDirectory;
+  } else if (entry.typeKnown) {
+    entry.listedAttributes = hidden | kAttrSystem;
+  } else {
+    entry.listedAttributes = hidden;
   }
-  closedir(dir);
-  // Name order, as a case-preserving file system lists a directory, so that
-  // a run announces its files in the same order on every machine. Indices
-  // are sorted, so each entry moves once.
-  std::vector<uint32_t> order(read.size());
-  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&read](uint32_t x, uint32_t y) {
-    const ListedEntry& a = read[x];
-    const ListedEntry& b = read[y];
-    if (a.sortKey != b.sortKey) return a.sortKey < b.sortKey;
-    int folded = CompareFolded(a.name, b.name);
-    return folded != 0 ? folded < 0 : a.name < b.name;
-  });
-  listing->entries.reserve(read.size());
-  for (uint32_t i : order) listing->entries.push_back(std::move(read[i]));
-  return listing;
-}
-
-void BuildHash(Listing& listing) {
-  size_t capacity = 16;
-  while (capacity < listing.entries.size() * 2) capacity *= 2;
-  listing.slots.assign(capacity, -1);
-  // Backwards, so each chain of names equal but for case runs in name order.
-  for (size_t i = listing.entries.size(); i-- > 0;) {
-    ListedEntry& entry = listing.entries[i];
-    entry.foldedHash = FoldedHash(entry.name);
-    size_t slot = entry.foldedHash & (capacity - 1);
-    while (true) {
-      int32_t held = listing.slots[slot];
-      if (held < 0) {
-        listing.slots[slot] = static_cast<int32_t>(i);
-        break;
-      }
-      if (listing.entries[held].foldedHash == entry.foldedHash &&
-          EqualIgnoringCase(listing.entries[held].name, entry.name)) {
-        entry.nextSameFold = held;
-        listing.slots[slot] = static_cast<int32_t>(i);
-        break;
-      }
-      slot = (slot + 1) & (capacity - 1);
-    }
-  }
-  listing.hashed = true;
 }
 
 }  // namespace
 
-uint32_t attributeEpoch = 1;
-
-std::shared_ptr<Listing> ListingFor(const std::string& dirPath) {
-  if (dirPath.empty() && current) return current;
-  auto found = cache.find(dirPath);
-  if (found != cache.end()) return found->second;
-  auto listing = ReadListing(dirPath);
-  cache.emplace(dirPath, listing);
-  if (dirPath.empty()) current = listing;
-  return listing;
-}
-
-dev_t CurrentDevice() {
-  if (current) return current->device;
-  struct stat here;
-  return stat(".", &here) == 0 ? here.st_dev : 0;
-}
-
-void ForgetListings() {
-  cache.clear();
-  current.reset();
-}
-
-int32_t FindLiteral(Listing& listing, std::string_view name) {
-  if (!(listing.extensions & ExtensionBit(name))) return -1;
-  if (!listing.hashed) BuildHash(listing);
-  size_t mask = listing.slots.size() - 1;
-  uint32_t hash = FoldedHash(name);
-  size_t slot = hash & mask;
-  int32_t first = -1;
-  for (int32_t held; (held = listing.slots[slot]) >= 0; slot = (slot + 1) & mask) {
-    const ListedEntry& candidate = listing.entries[held];
-    if (candidate.foldedHash != hash || !EqualIgnoringCase(candidate.name, name)) continue;
-    for (int32_t i = held; i >= 0; i = listing.entries[i].nextSameFold) {
-      const ListedEntry& entry = listing.entries[i];
-      if (entry.removed) continue;
-      if (entry.name == name) return i;
-      if (first < 0) first = i;
+void ReadDirectory(Listing& listing) {
+  DIR* dir = opendir(listing.path.empty() ? "." : listing.path.c_str());
+  if (dir == nullptr) return;
+  listing.entries.reserve(64);
+  while (dirent* d = readdir(dir)) {
+    std::string_view name(d->d_name);
+    if (name == "." || name == "..") continue;
+    ListedEntry& entry = listing.entries.emplace_back();
+    entry.name.assign(name);
+    NoteType(entry, d->d_type);
+    for (size_t i = 0; i < 8; ++i) {
+      unsigned char c = i < name.size() ? AsciiUpperChar(name[i]) : 0;
+      entry.orderKey = (entry.orderKey << 8) | c;
     }
-    break;
   }
-  return first;
+  closedir(dir);
 }
 
-bool ReadEntryAttributes(Listing& listing, ListedEntry& entry) {
-  if (entry.readAt == attributeEpoch) return true;
+// Name order, as a case-preserving file system lists a directory, so that a
+// run announces its files in the same order on every machine. The key holds
+// the first eight bytes folded.
+bool ListedBefore(const ListedEntry& a, const ListedEntry& b) {
+  if (a.orderKey != b.orderKey) return a.orderKey < b.orderKey;
+  int folded = CompareFolded(a.name, b.name);
+  return folded != 0 ? folded < 0 : a.name < b.name;
+}
+
+bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
   std::string path = listing.path + entry.name;
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return false;
@@ -165,7 +90,7 @@ bool ReadEntryAttributes(Listing& listing, ListedEntry& entry) {
     size = st.st_size;
   } else if (S_ISDIR(st.st_mode)) {
     attributes = kAttrDirectory | ((st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
-    if (st.st_dev != listing.device) attributes |= kAttrReparsePoint;
+    if (st.st_dev != DeviceOf(listing)) attributes |= kAttrReparsePoint;
   } else if (S_ISLNK(st.st_mode)) {
     // A link is never followed: one to a directory is not entered, one to a
     // file (or to nothing) is removed itself, its target untouched.
@@ -175,27 +100,34 @@ bool ReadEntryAttributes(Listing& listing, ListedEntry& entry) {
   } else {
     attributes = kAttrSystem;
   }
-  if (!entry.name.empty() && entry.name[0] == '.') attributes |= kAttrHidden;
+  if (entry.name[0] == '.') attributes |= kAttrHidden;
   entry.attributes = attributes;
   entry.size = size;
-  entry.readAt = attributeEpoch;
   return true;
 }
 
-bool MayPassFilter(const ListedEntry& entry, uint32_t attrSet) {
-  uint32_t known = entry.name[0] == '.' ? kAttrHidden : 0;
-  switch (entry.type) {
-    case DT_REG: return PassesFilter(known | kAttrArchive, attrSet);
-    case DT_DIR: return PassesFilter(known | kAttrDirectory, attrSet);
-    case DT_LNK:
-    case DT_UNKNOWN: return PassesFilter(known, attrSet & ~kOnlyDirectories);
-    default: return PassesFilter(known | kAttrSystem, attrSet);
-  }
+std::string DirectoryOf(std::string_view path) {
+  if (path.find('/') == std::string_view::npos) return {};
+  std::string resolved = ResolveLiteralPath(PathPart(path));
+  if (resolved.back() != '/') resolved += '/';
+  return resolved;
 }
 
-bool TypeSettlesFilter(const ListedEntry& entry) {
-  return entry.type == DT_REG || entry.type == DT_DIR;
+uint64_t CurrentDevice() {
+  if (!currentDeviceKnown) {
+    struct stat here;
+    currentDevice = stat(".", &here) == 0 ? here.st_dev : 0;
+    currentDeviceKnown = true;
+  }
+  return currentDevice;
 }
+
+void NoteCurrentDevice(uint64_t device) {
+  currentDevice = device;
+  currentDeviceKnown = true;
+}
+
+void ForgetCurrentDevice() { currentDeviceKnown = false; }
 
 std::string ResolveLiteralPath(std::string_view path) {
   std::string whole(path);
@@ -215,7 +147,7 @@ std::string ResolveLiteralPath(std::string_view path) {
     if (!part.empty()) {
       std::string exact = resolved + std::string(part);
       if (part != "." && part != ".." && lstat(exact.c_str(), &st) != 0) {
-        auto listing = ListingFor(resolved);
+        const std::shared_ptr<Listing>& listing = ListingFor(resolved);
         int32_t i = FindLiteral(*listing, part);
         if (i >= 0) exact = resolved + listing->entries[i].name;
       }

@@ -12,7 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/listing-posix.h"
+#include "platform/listing/listing.h"
 #include "platform/platform.h"
 
 void StartFileSystem(const char* argv0);

@@ -11,57 +11,14 @@
 
 #include <climits>
 
-#include "common/match.h"
 #include "common/names.h"
 #include "platform/listing-posix.h"
 #include "platform/platform.h"
-
-struct SearchState {
-  std::shared_ptr<Listing> listing;
-  std::string pattern;
-  PreparedPattern prepared;
-  uint32_t attrSet = 0;
-  size_t next = 0;
-};
 
 namespace {
 
 std::string programPath;
 std::string trackedDirectory;
-
-// The directory part of a pattern or name, resolved and ending in "/".
-std::string ResolvedDirectoryPart(std::string_view path) {
-  if (path.find('/') == std::string_view::npos) return {};
-  std::string_view dir = PathPart(path);
-  std::string resolved = ResolveLiteralPath(dir);
-  if (resolved.back() != '/') resolved += '/';
-  return resolved;
-}
-
-bool Found(const ListedEntry& entry, TSearchRec& rec) {
-  rec.name = entry.name;
-  rec.size = entry.size;
-  rec.attributes = entry.attributes;
-  return true;
-}
-
-bool Deliver(SearchState& state, TSearchRec& rec) {
-  Listing& listing = *state.listing;
-  while (state.next < listing.entries.size()) {
-    ListedEntry& entry = listing.entries[state.next++];
-    if (entry.removed || !MayPassFilter(entry, state.attrSet)) continue;
-    if (!MatchPrepared(state.prepared, entry.name)) continue;
-    if ((state.attrSet & kNamesOnly) && TypeSettlesFilter(entry)) {
-      rec.name = entry.name;
-      rec.size = 0;
-      rec.attributes = 0;
-      return true;
-    }
-    if (!ReadEntryAttributes(listing, entry)) continue;
-    if (PassesFilter(entry.attributes, state.attrSet)) return Found(entry, rec);
-  }
-  return false;
-}
 
 std::string SystemCurrentDirectory() {
   std::string current;
@@ -110,49 +67,16 @@ void StartFileSystem(const char* argv0) {
 
 std::string ProgramPath() { return programPath; }
 
-bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec) {
-  rec.handle = nullptr;
-  std::string_view namePattern = NamePart(pattern);
-  if (namePattern.empty()) return false;
-  std::shared_ptr<Listing> listing = ListingFor(ResolvedDirectoryPart(pattern));
-  if (IsLiteralPattern(namePattern)) {
-    // A literal name finds at most one entry, so no search stays open.
-    int32_t i = FindLiteral(*listing, namePattern);
-    if (i < 0) return false;
-    ListedEntry& entry = listing->entries[i];
-    if (!ReadEntryAttributes(*listing, entry) || !PassesFilter(entry.attributes, attrSet))
-      return false;
-    return Found(entry, rec);
-  }
-  auto state = new SearchState;
-  state->listing = std::move(listing);
-  state->pattern.assign(namePattern);
-  state->prepared = PreparePattern(state->pattern);
-  state->attrSet = attrSet;
-  rec.handle = state;
-  return Deliver(*state, rec);
-}
-
-bool SearchNext(TSearchRec& rec) {
-  if (rec.handle == nullptr) return false;
-  return Deliver(*rec.handle, rec);
-}
-
-void SearchClose(TSearchRec& rec) {
-  delete rec.handle;
-  rec.handle = nullptr;
-}
-
 bool RemoveFile(std::string_view name) {
   std::string_view leaf = NamePart(name);
   // "*" and "?" are plain characters of a POSIX name: a file called
   // "notes.~*" that a search found is deleted by that name.
   if (leaf.empty()) return false;
-  auto listing = ListingFor(ResolvedDirectoryPart(name));
+  const std::shared_ptr<Listing>& listing = ListingFor(DirectoryOf(name));
   int32_t i = FindLiteral(*listing, leaf);
   if (i < 0) return false;
   ListedEntry& entry = listing->entries[i];
-  if (!ReadEntryAttributes(*listing, entry)) return false;
+  if (!CurrentAttributes(*listing, entry)) return false;
   if ((entry.attributes & ~kAttrHidden) != kAttrArchive) return false;
   std::string path = listing->path + entry.name;
   if (unlink(path.c_str()) != 0) return false;
@@ -186,6 +110,9 @@ bool ChangeDirectory(std::string_view path) {
     if (chdir(target.c_str()) != 0) return false;
   }
   ForgetListings();
+  // A descent enters no directory on another device, so ".." is on the
+  // device it left.
+  if (target != "..") ForgetCurrentDevice();
   TrackChange(target);
   return true;
 }
@@ -203,6 +130,7 @@ bool EnterSubdirectory(std::string_view name) {
   close(fd);
   if (!entered) return false;
   ForgetListings();
+  NoteCurrentDevice(inside.st_dev);
   TrackChange(leaf);
   return true;
 }

@@ -3,6 +3,7 @@
 // section it takes and never gives back.
 #include <windows.h>
 
+#include "platform/listing/listing.h"
 #include "platform/platform.h"
 
 namespace {
@@ -80,6 +81,7 @@ void WriteConsoleName(const char* bytes, size_t count) {
 }
 
 bool ReadKeyPress(char& key) {
+  ++attributeEpoch;
   DWORD mode;
   if (!GetConsoleMode(stdIn, &mode)) {
     DWORD got = 0;

@@ -1,43 +1,10 @@
-// File-system services on Windows: the kernel32 calls themselves. The
-// kernel's pattern search also matches 8.3 aliases (*.BAK finds notes.bakup
-// as NOTE~1.BAK), so its results only feed the search: an entry is kept only
-// when the program's own matcher accepts its long name. Kernels differ in the
-// finer points of wildcards ("*?AS" finds nothing on some), so the kernel is
-// given a pattern only in the shapes every one of them reads alike: a plain
-// name, or "*" and a plain tail; any other pattern lists the whole directory.
+// File-system services on Windows: the kernel32 calls, and the searches
+// answered from the listings.
 #include <windows.h>
 
-#include "common/match.h"
 #include "common/names.h"
+#include "platform/listing/listing.h"
 #include "platform/platform.h"
-
-struct SearchState {
-  HANDLE find = INVALID_HANDLE_VALUE;
-  std::string pattern;
-  PreparedPattern prepared;  // refers to `pattern`
-  uint32_t attrSet = 0;
-};
-
-namespace {
-
-bool Accept(const SearchState& state, const WIN32_FIND_DATAA& data, TSearchRec& rec) {
-  if (!MatchPrepared(state.prepared, data.cFileName)) return false;
-  uint32_t attributes = data.dwFileAttributes;
-  if (!PassesFilter(attributes, state.attrSet)) return false;
-  rec.name = data.cFileName;
-  rec.size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  rec.attributes = attributes;
-  return true;
-}
-
-bool NextAccepted(SearchState& state, TSearchRec& rec) {
-  WIN32_FIND_DATAA data;
-  while (FindNextFileA(state.find, &data))
-    if (Accept(state, data, rec)) return true;
-  return false;
-}
-
-}  // namespace
 
 // Room for a path of MAX_PATH characters in UTF-8, up to three bytes each.
 constexpr DWORD kPathBytes = 3 * MAX_PATH + 1;
@@ -49,47 +16,23 @@ std::string ProgramPath() {
   return std::string(path, n);
 }
 
-bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec) {
-  rec.handle = nullptr;
-  std::string_view namePattern = NamePart(pattern);
-  // A NUL would end the kernel's pattern early and widen it.
-  if (namePattern.empty() || pattern.find('\0') != std::string_view::npos) return false;
-  bool plainShape = IsLiteralPattern(namePattern) || PreparePattern(namePattern).starThenLiteral;
-  std::string kernelPattern(plainShape ? pattern : PathPart(pattern));
-  if (!plainShape) kernelPattern += '*';
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(kernelPattern.c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return false;
-  auto state = new SearchState;
-  state->find = find;
-  state->pattern.assign(namePattern);
-  state->prepared = PreparePattern(state->pattern);
-  state->attrSet = attrSet;
-  rec.handle = state;
-  if (Accept(*state, data, rec)) return true;
-  return NextAccepted(*state, rec);
-}
-
-bool SearchNext(TSearchRec& rec) {
-  if (rec.handle == nullptr) return false;
-  return NextAccepted(*rec.handle, rec);
-}
-
-void SearchClose(TSearchRec& rec) {
-  if (rec.handle == nullptr) return;
-  FindClose(rec.handle->find);
-  delete rec.handle;
-  rec.handle = nullptr;
-}
-
 bool RemoveFile(std::string_view name) {
   if (name.find('\0') != std::string_view::npos) return false;
-  return DeleteFileA(std::string(name).c_str()) != 0;
+  // The entry's own spelling names the same file; given it, a system whose
+  // names are case-sensitive underneath (Wine) need not search the directory.
+  Listing* listing = CachedListing(DirectoryOf(name));
+  int32_t i = listing != nullptr ? FindLiteral(*listing, NamePart(name)) : -1;
+  std::string target = i >= 0 ? listing->path + listing->entries[i].name : std::string(name);
+  if (!DeleteFileA(target.c_str())) return false;
+  if (i >= 0) listing->entries[i].removed = true;
+  return true;
 }
 
 bool ChangeDirectory(std::string_view path) {
   if (path.empty() || path.find('\0') != std::string_view::npos) return false;
-  return SetCurrentDirectoryA(std::string(path).c_str()) != 0;
+  if (!SetCurrentDirectoryA(std::string(path).c_str())) return false;
+  ForgetListings();
+  return true;
 }
 
 bool EnterSubdirectory(std::string_view name) { return ChangeDirectory(name); }

@@ -66,6 +66,16 @@ bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec);
 bool SearchNext(TSearchRec& rec);
 void SearchClose(TSearchRec& rec);
 
+// True where names equal but for case are files of their own (POSIX): a
+// file found by a literal name is then announced and deleted by the name
+// of the entry found. On Windows both spell the same file, and the name as
+// the program built it is kept.
+#if defined(KELVO_WIN32)
+inline constexpr bool kCaseTellsFilesApart = false;
+#else
+inline constexpr bool kCaseTellsFilesApart = true;
+#endif
+
 // Names compared as the file system compares them: without regard to letter
 // case (a-z on POSIX; every letter the system folds on Windows). The hash
 // agrees with the comparison.

@@ -24,6 +24,16 @@ TEST(Companions, WildcardsInAnyPlaceFindTheSameFilesOnBothBuilds) {
   EXPECT_EQ(tree.Left(), (Names{"Lib.v2.PAS", "keep.txt", "x.PAS"}));
 }
 
+TEST(Companions, DotWordNamesTheProgramBuiltWithoutAnExtension) {
+  // "hello." is "hello" on both builds; "a.b." is no name for "a.b", whose
+  // extension is not the dot.
+  ScopedTree tree({"hello.c", "hello=elf", "hello.o=obj", "a.b.c", "a.b=ab"});
+  RunResult run = RunKelvo(
+      tree, RunOptions().WithArgs({"/N", "/Y"}).WithCompanions({"KELVO.EXT=.c . .o\r\n"}));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(tree.Left(), (Names{"a.b", "a.b.c", "hello.c"}));
+}
+
 TEST(Companions, MaskFileAndRuleFileBesideTheProgram) {
   // The names differ in case from the program's own (kelvo, kelvo.exe): they
   // are found all the same. The rule file in the cleaning directory is no

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "runner.h"
+
 namespace e2e::model {
 namespace {
 
@@ -82,6 +84,7 @@ std::string BaseName(const std::string& name) {
 struct Sweeper {
   const std::vector<std::string> masks;
   const std::vector<std::vector<std::string>> rules;
+  bool namesAsFound;
   bool reverse;
   Outcome out;
 
@@ -121,7 +124,10 @@ struct Sweeper {
           for (const std::string& found : Listed(dir)) {
             if (!Offered(found, dir[found]) || !Matches(candidate, found)) continue;
             // A pattern for a name is refused by the deletion.
-            Remove(dir, path, candidate, HasWildcard(candidate) ? "" : found);
+            if (HasWildcard(candidate))
+              Remove(dir, path, candidate, "");
+            else
+              Remove(dir, path, namesAsFound ? found : candidate, found);
             break;
           }
         }
@@ -145,7 +151,7 @@ std::string Join(const std::string& dir, const std::string& name) {
 }
 
 Outcome Predict(const Case& c, bool reverseOrder) {
-  Sweeper sweeper{Masks(c), Rules(c), reverseOrder, {}};
+  Sweeper sweeper{Masks(c), Rules(c), !UnderWine(), reverseOrder, {}};
   sweeper.out.left = c.tree;
   sweeper.Descend(sweeper.out.left, "");
   return sweeper.out;

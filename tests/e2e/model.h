@@ -37,7 +37,9 @@ struct Outcome {
   std::vector<std::string> said;
 };
 
-// Directories are listed in ASCII-case-folded byte order, or the reverse.
+// Directories are listed in ASCII-case-folded byte order, or the reverse. A
+// derived file found by its name is announced as found by the Linux build,
+// as the rule built the name by the Windows build.
 Outcome Predict(const Case& c, bool reverseOrder = false);
 
 std::string Join(const std::string& dir, const std::string& name);

@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+#include "scratch_dir.h"
+
 namespace {
 
 constexpr PathStyle kWin = PathStyle::Windows;
@@ -105,4 +108,26 @@ TEST(Unit, AsciiUpperChangesOnlyLatinLowercaseLetters) {
   const std::string withNul("a\0b", 3);
   EXPECT_EQ(AsciiUpper(withNul), std::string("A\0B", 3));
   EXPECT_EQ(AsciiUpper(""), "");
+}
+
+TEST(Unit, ALiteralNameAmongManyOfItsExtensionFindsTheExactEntryFirst) {
+  // Past a few entries of one extension a name is looked up through the
+  // hash of all names: the exact spelling first, else the first in order.
+  ScratchDir dir;
+  for (int i = 0; i < 40; ++i) {
+    std::string name = "n";
+    dir.Put(name.append(std::to_string(i)).append(".o"), "");
+  }
+  dir.Put("PROG.O", "1");
+  dir.Put("prog.o", "22");
+  TSearchRec rec;
+  for (auto [asked, found] : {std::pair{"prog.o", "prog.o"}, {"PROG.O", "PROG.O"},
+                              {"Prog.o", "PROG.O"}, {"N39.O", "n39.o"}}) {
+    SCOPED_TRACE(asked);
+    EXPECT_TRUE(SearchFirst(dir.PathOf(asked), kFilesOnly, rec));
+    EXPECT_EQ(rec.name, found);
+    SearchClose(rec);
+  }
+  EXPECT_FALSE(SearchFirst(dir.PathOf("n40.o"), kFilesOnly, rec));
+  SearchClose(rec);
 }

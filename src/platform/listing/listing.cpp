@@ -1,0 +1,174 @@
+#include "platform/listing/listing.h"
+
+#include <map>
+
+#include "common/match.h"
+
+namespace {
+
+std::map<std::string, std::shared_ptr<Listing>> cache;
+std::shared_ptr<Listing> current;  // the current directory's, asked for most
+
+std::string_view ExtensionOf(std::string_view name) {
+  size_t dot = name.rfind('.');
+  return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
+}
+
+// The bit of an extension: a name whose bit is clear in a listing cannot be
+// in it, so most lookups of derived files that are not there end here,
+// without hashing the whole name.
+uint64_t ExtensionBit(uint32_t extensionHash) { return uint64_t{1} << (extensionHash & 63); }
+
+size_t SlotsFor(size_t count) {
+  size_t capacity = 16;
+  while (capacity < count * 2) capacity *= 2;
+  return capacity;
+}
+
+// Open addressing over entries: `same` says whether an entry belongs to the
+// slot an entry already holds, `link` chains the entries of one slot. Filled
+// backwards, so each chain runs in the order the entries were read.
+template <typename Key, typename Same, typename Link>
+void BuildSlots(Listing& listing, std::vector<int32_t>& slots, Key key, Same same, Link link) {
+  slots.assign(SlotsFor(listing.entries.size()), -1);
+  size_t mask = slots.size() - 1;
+  for (size_t i = listing.entries.size(); i-- > 0;) {
+    ListedEntry& entry = listing.entries[i];
+    for (size_t slot = key(entry) & mask;; slot = (slot + 1) & mask) {
+      int32_t held = slots[slot];
+      if (held >= 0 && !same(listing.entries[held], entry)) continue;
+      link(entry) = held;
+      slots[slot] = static_cast<int32_t>(i);
+      break;
+    }
+  }
+}
+
+void HashNames(Listing& listing) {
+  for (ListedEntry& entry : listing.entries) entry.nameHash = HashIgnoringCase(entry.name);
+  BuildSlots(
+      listing, listing.nameSlots, [](const ListedEntry& e) { return e.nameHash; },
+      [](const ListedEntry& a, const ListedEntry& b) {
+        return a.nameHash == b.nameHash && SameNameIgnoringCase(a.name, b.name);
+      },
+      [](ListedEntry& e) -> int32_t& { return e.nextSameName; });
+}
+
+void HashExtensions(Listing& listing) {
+  BuildSlots(
+      listing, listing.extensionSlots, [](const ListedEntry& e) { return e.extensionHash; },
+      [](const ListedEntry& a, const ListedEntry& b) {
+        return a.extensionHash == b.extensionHash &&
+               SameNameIgnoringCase(ExtensionOf(a.name), ExtensionOf(b.name));
+      },
+      [](ListedEntry& e) -> int32_t& { return e.nextSameExtension; });
+}
+
+std::shared_ptr<Listing> NewListing(const std::string& dirPath) {
+  auto listing = std::make_shared<Listing>();
+  listing->path = dirPath;
+  ReadDirectory(*listing);
+  for (ListedEntry& entry : listing->entries) {
+    entry.extensionHash = HashIgnoringCase(ExtensionOf(entry.name));
+    listing->extensions |= ExtensionBit(entry.extensionHash);
+  }
+  return listing;
+}
+
+// The entry named `name` without regard to case, the exact one preferred,
+// else the first in order.
+int32_t LookUpHashed(Listing& listing, std::string_view name) {
+  if (listing.nameSlots.empty()) HashNames(listing);
+  size_t mask = listing.nameSlots.size() - 1;
+  uint32_t hash = HashIgnoringCase(name);
+  int32_t first = -1;
+  for (size_t slot = hash & mask; listing.nameSlots[slot] >= 0; slot = (slot + 1) & mask) {
+    int32_t held = listing.nameSlots[slot];
+    const ListedEntry& candidate = listing.entries[held];
+    if (candidate.nameHash != hash || !SameNameIgnoringCase(candidate.name, name)) continue;
+    for (int32_t i = held; i >= 0; i = listing.entries[i].nextSameName) {
+      const ListedEntry& entry = listing.entries[i];
+      if (entry.removed) continue;
+      if (entry.name == name) return i;
+      if (first < 0 || ListedBefore(entry, listing.entries[first])) first = i;
+    }
+    break;
+  }
+  return first;
+}
+
+// The same, found among the entries of the name's extension while they are
+// few, as in most directories: their names need no hash then.
+int32_t LookUp(Listing& listing, std::string_view name) {
+  constexpr int kFewEntries = 16;
+  int32_t first = -1;
+  int seen = 0;
+  for (int32_t i = NextOfExtension(listing, ExtensionOf(name), -1); i >= 0;
+       i = listing.entries[i].nextSameExtension) {
+    if (++seen > kFewEntries) return LookUpHashed(listing, name);
+    const ListedEntry& entry = listing.entries[i];
+    if (entry.removed || !SameNameIgnoringCase(entry.name, name)) continue;
+    if (entry.name == name) return i;
+    if (first < 0 || ListedBefore(entry, listing.entries[first])) first = i;
+  }
+  return first;
+}
+
+}  // namespace
+
+uint32_t attributeEpoch = 1;
+
+const std::shared_ptr<Listing>& ListingFor(const std::string& dirPath) {
+  if (dirPath.empty() && current) return current;
+  auto found = cache.find(dirPath);
+  if (found == cache.end()) found = cache.emplace(dirPath, NewListing(dirPath)).first;
+  if (dirPath.empty()) current = found->second;
+  return found->second;
+}
+
+Listing* CachedListing(const std::string& dirPath) {
+  if (dirPath.empty()) return current.get();
+  auto found = cache.find(dirPath);
+  return found == cache.end() ? nullptr : found->second.get();
+}
+
+void ForgetListings() {
+  cache.clear();
+  current.reset();
+}
+
+int32_t FindLiteral(Listing& listing, std::string_view name) {
+  int32_t found = LookUp(listing, name);
+  size_t kept = name.find_last_not_of(kDroppedAtNameEnd);
+  if (found >= 0 || kept == std::string_view::npos || kept + 1 == name.size()) return found;
+  // The system finds the shorter name; what the program then takes of it is
+  // what its matcher takes ("hello." names "hello", "a.b." nothing).
+  found = LookUp(listing, name.substr(0, kept + 1));
+  return found >= 0 && MatchPattern(name, listing.entries[found].name) ? found : -1;
+}
+
+int32_t NextOfExtension(Listing& listing, std::string_view extension, int32_t from) {
+  if (from >= 0) return listing.entries[from].nextSameExtension;
+  uint32_t hash = HashIgnoringCase(extension);
+  if (!(listing.extensions & ExtensionBit(hash))) return -1;
+  if (listing.extensionSlots.empty()) HashExtensions(listing);
+  size_t mask = listing.extensionSlots.size() - 1;
+  for (size_t slot = hash & mask; listing.extensionSlots[slot] >= 0; slot = (slot + 1) & mask) {
+    int32_t held = listing.extensionSlots[slot];
+    const ListedEntry& entry = listing.entries[held];
+    if (entry.extensionHash == hash && SameNameIgnoringCase(ExtensionOf(entry.name), extension))
+      return held;
+  }
+  return -1;
+}
+
+bool CurrentAttributes(const Listing& listing, ListedEntry& entry) {
+  if (entry.readAt == attributeEpoch) return true;
+  if (!ReadEntryAttributes(listing, entry)) return false;
+  entry.readAt = attributeEpoch;
+  return true;
+}
+
+bool MayPassFilter(const ListedEntry& entry, uint32_t attrSet) {
+  return PassesFilter(entry.listedAttributes, entry.typeKnown ? attrSet : attrSet & ~kOnlyDirectories);
+}

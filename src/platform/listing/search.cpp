@@ -1,0 +1,128 @@
+// The searches of platform.h, answered from the listings.
+#include <algorithm>
+
+#include "common/match.h"
+#include "common/names.h"
+#include "platform/listing/listing.h"
+#include "platform/platform.h"
+
+struct SearchState {
+  std::shared_ptr<Listing> listing;
+  std::vector<int32_t> matched;  // the entries whose names match, in order
+  size_t next = 0;
+  uint32_t attrSet = 0;
+};
+
+namespace {
+
+void Found(const ListedEntry& entry, TSearchRec& rec) {
+  rec.name = entry.name;
+  rec.size = entry.size;
+  rec.attributes = entry.attributes;
+}
+
+bool Deliver(SearchState& state, TSearchRec& rec) {
+  Listing& listing = *state.listing;
+  while (state.next < state.matched.size()) {
+    ListedEntry& entry = listing.entries[state.matched[state.next++]];
+    if (entry.removed) continue;
+    if ((state.attrSet & kNamesOnly) && entry.typeKnown) {
+      // The read alone settles the filter, and the caller wants names only.
+      rec.name = entry.name;
+      rec.size = 0;
+      rec.attributes = 0;
+      return true;
+    }
+    if (!CurrentAttributes(listing, entry)) continue;
+    if (PassesFilter(entry.attributes, state.attrSet)) {
+      Found(entry, rec);
+      return true;
+    }
+  }
+  return false;
+}
+
+// "*.EXT" with one dot, which finds exactly the names of that extension.
+std::string_view ExtensionSearched(const PreparedPattern& prepared) {
+  std::string_view tail = prepared.pattern.substr(1);
+  if (!prepared.starThenLiteral || tail.size() < 2 || tail[0] != '.' ||
+      tail.find('.', 1) != std::string_view::npos)
+    return {};
+  return tail;
+}
+
+// A text that every name the pattern matches holds as it is: its longest
+// run without wildcards, letters or bytes beyond ASCII, which no folding of
+// case changes, taken from the part a name without a dot must match too.
+std::string_view RequiredRun(const PreparedPattern& prepared) {
+  std::string_view part =
+      prepared.pattern.substr(0, prepared.pattern.size() - prepared.dotlessEnding);
+  std::string_view longest;
+  size_t start = 0;
+  for (size_t i = 0; i <= part.size(); ++i) {
+    unsigned char c = i < part.size() ? static_cast<unsigned char>(part[i]) : '*';
+    bool letter = (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+    if (c != '*' && c != '?' && c < 0x80 && !letter) continue;
+    if (i - start > longest.size()) longest = part.substr(start, i - start);
+    start = i + 1;
+  }
+  return longest;
+}
+
+// The entries a search may deliver, put in order: names match, and what
+// the directory read showed passes the filter. Removed marks and attributes
+// are looked at as each is delivered.
+void Match(Listing& listing, std::string_view pattern, uint32_t attrSet, std::vector<int32_t>& matched) {
+  PreparedPattern prepared = PreparePattern(pattern);
+  std::string_view run = RequiredRun(prepared);
+  auto take = [&](int32_t i) {
+    const ListedEntry& entry = listing.entries[i];
+    if (entry.removed || !MayPassFilter(entry, attrSet)) return;
+    if (!run.empty() && entry.name.find(run) == std::string::npos) return;
+    if (MatchPrepared(prepared, entry.name)) matched.push_back(i);
+  };
+  std::string_view extension = ExtensionSearched(prepared);
+  if (!extension.empty()) {
+    for (int32_t i = NextOfExtension(listing, extension, -1); i >= 0; i = NextOfExtension(listing, extension, i))
+      take(i);
+  } else {
+    for (size_t i = 0; i < listing.entries.size(); ++i) take(static_cast<int32_t>(i));
+  }
+  std::sort(matched.begin(), matched.end(), [&listing](int32_t a, int32_t b) {
+    return ListedBefore(listing.entries[a], listing.entries[b]);
+  });
+}
+
+}  // namespace
+
+bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec) {
+  rec.handle = nullptr;
+  std::string_view namePattern = NamePart(pattern);
+  // A NUL would end the name the system is given early.
+  if (namePattern.empty() || pattern.find('\0') != std::string_view::npos) return false;
+  const std::shared_ptr<Listing>& listing = ListingFor(DirectoryOf(pattern));
+  if (IsLiteralPattern(namePattern)) {
+    // A literal name finds at most one entry, so no search stays open.
+    int32_t i = FindLiteral(*listing, namePattern);
+    if (i < 0) return false;
+    ListedEntry& entry = listing->entries[i];
+    if (!CurrentAttributes(*listing, entry) || !PassesFilter(entry.attributes, attrSet)) return false;
+    Found(entry, rec);
+    return true;
+  }
+  std::vector<int32_t> matched;
+  Match(*listing, namePattern, attrSet, matched);
+  if (matched.empty()) return false;
+  rec.handle = new SearchState{listing, std::move(matched), 0, attrSet};
+  return Deliver(*rec.handle, rec);
+}
+
+bool SearchNext(TSearchRec& rec) {
+  if (rec.handle == nullptr) return false;
+  return Deliver(*rec.handle, rec);
+}
+
+void SearchClose(TSearchRec& rec) {
+  delete rec.handle;
+  rec.handle = nullptr;
+}
