@@ -183,14 +183,16 @@ TEST(Unit, SlotsCutTextsToTheirCapacity) {
   EXPECT_EQ(SlotView(slot), "");
 }
 
+// A companion file's bytes and the masks and rule lines read from it.
+struct LineCase {
+  std::string bytes;
+  Texts masks, rules;
+};
+
 // Both loaders split a file into lines the same way; only what they keep of
 // a line differs. The cases hold for both builds, except that an LF alone
 // ends a line only in the POSIX style (the table after this one).
 TEST(Unit, LineEndsAndCtrlZSplitBothCompanionFilesAlike) {
-  struct LineCase {
-    std::string bytes;
-    Texts masks, rules;
-  };
   const std::vector<LineCase> cases = {
       {"*.BAK\r\n*.OBJ", {"*.BAK", "*.OBJ"}, {"*.BAK ", "*.OBJ "}},
       {"A\rB\rC", {"A", "B", "C"}, {"A ", "B ", "C "}},
@@ -228,10 +230,6 @@ TEST(Unit, LineEndsAndCtrlZSplitBothCompanionFilesAlike) {
 }
 
 TEST(Unit, AnLFAloneEndsACompanionLineOnlyInThePosixStyle) {
-  struct LineCase {
-    std::string bytes;
-    Texts masks, rules;
-  };
   const std::vector<LineCase> cases = {
       {"*.BAK\n*.OBJ\n", {"*.BAK", "*.OBJ"}, {"*.BAK ", "*.OBJ "}},
       {"A\r\n\nB", {"A", "", "B"}, {"A ", " ", "B "}},
