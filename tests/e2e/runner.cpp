@@ -36,6 +36,19 @@ std::string Failure(const std::string& what, const RunResult& r) {
   return what + ": exit " + std::to_string(r.exitCode) + (line.empty() ? "" : ", " + line);
 }
 
+// The command that starts a Windows program under the target's loader.
+// Debian's 64-bit loader comes without Wine's preloader, which keeps the
+// addresses Windows programs need free; with the address space laid out at
+// random, about one start in a few hundred then fails ("failed to map the
+// shared user data") before the program runs. Without randomization it
+// never does.
+std::vector<std::string> WineCommand(const std::vector<std::string>& args) {
+  std::vector<std::string> command = {target.wineLoader};
+  if (target.loader64) command.insert(command.begin(), {"setarch", "x86_64", "-R"});
+  command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
+
 // Makes the prefix with the target's loader if it does not exist yet
 // (several seconds) and starts a persistent wineserver for it, so that each
 // run then starts in a few hundredths of a second. Then starts the target's
@@ -47,7 +60,7 @@ std::string WhyItCannotStart() {
     std::cerr << "Making the Wine prefix " << target.winePrefix << " (takes a few seconds)\n";
     // Without Mono and Gecko: their installers would ask for a download.
     RunResult made =
-        RunProcess({target.wineLoader, "wineboot", "-i"},
+        RunProcess(WineCommand({"wineboot", "-i"}),
                    ChildEnvironment({"WINEDLLOVERRIDES=mscoree,mshtml="}), "/", std::nullopt, 300);
     if (made.exitCode != 0) return Failure(target.wineLoader + " wineboot", made);
     // The registry is written out when the server that wineboot started
@@ -117,11 +130,9 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::string>& change
 
 std::vector<std::string> CommandFor(const std::string& binary,
                                     const std::vector<std::string>& args) {
-  std::vector<std::string> command;
-  if (target.wine) command.push_back(target.wineLoader);
-  command.push_back(binary);
+  std::vector<std::string> command = {binary};
   command.insert(command.end(), args.begin(), args.end());
-  return command;
+  return target.wine ? WineCommand(command) : command;
 }
 
 bool StartTarget() {
@@ -139,6 +150,7 @@ bool StartTarget() {
              "): testing the x86_64 build of the same sources";
     target.kelvo = target.kelvo64;
     target.wineLoader = Exists(kDebianWine64) ? kDebianWine64 : "wine64";
+    target.loader64 = true;
   }
   std::cout << "Under Wine: " << choice << (target.kelvo.empty() ? "" : ", " + target.kelvo)
             << "\n";

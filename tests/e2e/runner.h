@@ -23,6 +23,7 @@ struct Target {
   std::string winePrefix;           // private Wine prefix, made on first use
   std::string kelvo64;              // the x86_64 build, where kelvo cannot start
   std::string wineLoader = "wine";  // the loader that starts kelvo
+  bool loader64 = false;            // it is Wine's 64-bit loader
 };
 
 // Takes --kelvo, --wine, --wineprefix and --kelvo64 out of argv; false (with a
