@@ -45,10 +45,18 @@ Words ReferenceSplit(std::string_view line) {
   return words;
 }
 
-bool IsOptionWord(const std::string& word) { return word[0] == '/' && word.size() <= 2; }
+// On Linux a word beginning with "-" is never a directory: -h and --help
+// show the help screen, --version the version line, any other is an error.
+bool IsOptionWord(const std::string& word) {
+  return (word[0] == '/' && word.size() <= 2) || word[0] == '-';
+}
+
+bool EndsWithHelp(const std::string& word) {
+  return word == "/?" || word == "-h" || word == "--help" || word == "--version";
+}
 
 bool IsValidOption(const std::string& word) {
-  return IsOptionWord(word) && word.size() == 2 &&
+  return word[0] == '/' && word.size() == 2 &&
          std::string_view("NSTY?").find(AsciiUpperChar(word[1])) != std::string_view::npos;
 }
 
@@ -138,7 +146,7 @@ void CheckParse(const Words& words) {
     FUZZ_REQUIRE(result.exitCode == 0 && out.empty());
   } else if (result.exitCode == 0) {
     handled = 0;
-    while (handled < words.size() && words[handled] != "/?") ++handled;
+    while (handled < words.size() && !EndsWithHelp(words[handled])) ++handled;
     FUZZ_REQUIRE(handled < words.size() && !out.empty());
   } else {
     FUZZ_REQUIRE(result.exitCode == 1);
@@ -150,7 +158,7 @@ void CheckParse(const Words& words) {
   const std::string* directory = nullptr;
   for (size_t i = 0; i < handled; ++i) {
     if (IsOptionWord(words[i])) {
-      FUZZ_REQUIRE(IsValidOption(words[i]) && words[i] != "/?");
+      FUZZ_REQUIRE(IsValidOption(words[i]) && !EndsWithHelp(words[i]));
     } else {
       ++directories;
       directory = &words[i];
@@ -179,6 +187,9 @@ void CheckParse(const Words& words) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // The error lines are read back in the C locale's form, code page 866 with
+  // CR LF, whatever locale the fuzzer was started in.
+  setenv("LC_ALL", "C", 1);
   StartPlatform(0, nullptr);
   home = CurrentDirectory();
   std::string output = PutScratchFile("output", "");
