@@ -52,8 +52,29 @@ void NoteType(ListedEntry& entry, unsigned char type) {
 
 }  // namespace
 
+namespace {
+
+int heldDirectory = -1;
+
+DIR* OpenListed(const Listing& listing) {
+  if (listing.path.empty() && heldDirectory >= 0) {
+    int fd = heldDirectory;
+    heldDirectory = -1;
+    if (DIR* dir = fdopendir(fd)) return dir;
+    close(fd);
+  }
+  return opendir(listing.path.empty() ? "." : listing.path.c_str());
+}
+
+}  // namespace
+
+void HoldCurrentDirectory(int fd) {
+  if (heldDirectory >= 0) close(heldDirectory);
+  heldDirectory = fd;
+}
+
 void ReadDirectory(Listing& listing) {
-  DIR* dir = opendir(listing.path.empty() ? "." : listing.path.c_str());
+  DIR* dir = OpenListed(listing);
   if (dir == nullptr) return;
   listing.entries.reserve(64);
   while (dirent* d = readdir(dir)) {

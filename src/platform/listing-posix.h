@@ -14,6 +14,11 @@ uint64_t CurrentDevice();
 void NoteCurrentDevice(uint64_t device);
 void ForgetCurrentDevice();
 
+// The current directory as entered, open for reading: its listing is then
+// read through this descriptor instead of opening the directory again. Takes
+// the descriptor; -1 lets go of one held and not yet read.
+void HoldCurrentDirectory(int fd);
+
 // A path in which each component that does not exist as written is replaced
 // by an entry equal to it without regard to ASCII case, where there is one.
 std::string ResolveLiteralPath(std::string_view path);

@@ -110,6 +110,7 @@ bool ChangeDirectory(std::string_view path) {
     if (chdir(target.c_str()) != 0) return false;
   }
   ForgetListings();
+  HoldCurrentDirectory(-1);
   // A descent enters no directory on another device, so ".." is on the
   // device it left.
   if (target != "..") ForgetCurrentDevice();
@@ -119,17 +120,21 @@ bool ChangeDirectory(std::string_view path) {
 
 bool EnterSubdirectory(std::string_view name) {
   std::string leaf(name);
-#ifdef O_PATH
-  int fd = open(leaf.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-#else
+  // Opened for reading, the directory is listed through the same descriptor;
+  // one that may be entered but not read is still entered.
   int fd = open(leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  bool readable = fd >= 0;
+#ifdef O_PATH
+  if (!readable && errno == EACCES)
+    fd = open(leaf.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 #endif
   if (fd < 0) return false;
   struct stat inside;
   bool entered = fstat(fd, &inside) == 0 && inside.st_dev == CurrentDevice() && fchdir(fd) == 0;
-  close(fd);
+  if (!entered || !readable) close(fd);
   if (!entered) return false;
   ForgetListings();
+  HoldCurrentDirectory(readable ? fd : -1);
   NoteCurrentDevice(inside.st_dev);
   TrackChange(leaf);
   return true;
