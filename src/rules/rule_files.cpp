@@ -114,7 +114,7 @@ void ReadMasks(ReadFileState* file, PathStyle style, MaskList& list) {
       ++reader.pos;
     }
     int next = Peek(reader);
-    bool cut = next >= 0 && next != kCR;
+    bool cut = next >= 0 && !IsLineEnd(reader, next);
     if (failed || !SkipLineEnd(reader)) {
       list.count = 0;
       break;
