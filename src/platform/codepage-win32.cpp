@@ -74,6 +74,12 @@ std::string CompanionTextAsNames(std::string_view line, bool cut) {
   return converted.empty() ? std::string(line) : converted;
 }
 
+std::string Utf16AsNames(std::u16string_view text) {
+  std::wstring wide(text.begin(), text.end());
+  if (NamesAreUtf8()) return Narrow(CP_UTF8, 0, nullptr, wide);
+  return Narrow(CP_ACP, WC_NO_BEST_FIT_CHARS, "|", wide);
+}
+
 std::string NameForRedirectedOutput(std::string_view name) {
   UINT codePage = ConvertedCodePage();
   if (codePage == 0 || name.empty()) return std::string(name);

@@ -145,9 +145,9 @@ TEST(Examples, HandWrittenNamesakesOfASourceStayWhileTheBuiltInLeftoversGo) {
   }
   // What the built-in rules take for the sources the samples also have:
   // .PAS .EXE .TPU .TPP .TPW and .FOR .EXE .OBJ.
-  for (const char* entry : {"tp/PROG.PAS", "tp/PROG.EXE=x", "tp/PROG.TPU=x", "tp/PROG.TPP=x",
-                            "tp/PROG.TPW=x", "tp/UNIT1.PAS", "tp/UNIT1.TPU=x", "f77/CALC.FOR",
-                            "f77/CALC.EXE=x", "f77/CALC.OBJ=x"})
+  for (const char* entry :
+       {"tp/PROG.PAS", "tp/PROG.EXE=x", "tp/PROG.TPU=x", "tp/PROG.TPP=x", "tp/PROG.TPW=x",
+        "tp/UNIT1.PAS", "tp/UNIT1.TPU=x", "f77/CALC.FOR", "f77/CALC.EXE=x", "f77/CALC.OBJ=x"})
     entries.push_back(entry);
   for (const char* kept : {"tp/", "tp/PROG.PAS", "tp/UNIT1.PAS", "f77/", "f77/CALC.FOR"})
     left.push_back(kept);
