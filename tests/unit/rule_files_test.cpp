@@ -345,6 +345,8 @@ TEST(Unit, MasksAreKeptExactlyAndCutToTwelveCharacters) {
       {"ABCDEFGHIJK\r\n", {"ABCDEFGHIJK"}},
       // Twelve bytes of the names' code page, not twelve UTF-16 characters.
       {"файлы.pas\r\n*.OBJ", {"файлы.p", "*.OBJ"}},
+      // In UTF-16 the 😀 straddles the end of the first 4096 bytes read.
+      {std::string(2044, 'A') + "\r\n😀x", {std::string(12, 'A'), "😀x"}},
   });
 }
 
