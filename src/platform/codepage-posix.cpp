@@ -1,5 +1,6 @@
 // Code pages on POSIX: names are UTF-8 (or plain bytes), and every text goes
-// out and comes in as it is.
+// out and comes in as it is; only a companion file saved as UTF-16 is turned
+// into UTF-8.
 #include "platform/platform.h"
 
 bool NamesAreUtf8() { return true; }

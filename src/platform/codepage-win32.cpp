@@ -2,7 +2,8 @@
 // page the A functions give and take UTF-8; what goes to a file or pipe and
 // what comes from a companion file that is no UTF-8 text stay in the
 // system's ANSI code page, so both read as they did before. Where the
-// manifest is ignored everything passes as it is.
+// manifest is ignored everything passes as it is. A companion file saved as
+// UTF-16 comes in the code page of the names, whichever that is.
 #include <windows.h>
 
 #include "platform/platform.h"
