@@ -59,6 +59,34 @@ inline std::string PutScratchFile(const char* name, std::string_view bytes) {
   return path;
 }
 
+// The text a companion file holds: the bytes after a UTF-8 byte-order mark;
+// after a UTF-16 one its characters as UTF-8, a lone surrogate as U+FFFD and
+// an odd last byte dropped; without a mark the bytes as they are.
+inline std::string CompanionText(std::string_view data) {
+  if (data.starts_with("\xEF\xBB\xBF")) return std::string(data.substr(3));
+  bool little = data.starts_with("\xFF\xFE");
+  if (!little && !data.starts_with("\xFE\xFF")) return std::string(data);
+  std::vector<char32_t> codes;
+  for (size_t i = 2; i + 1 < data.size(); i += 2) {
+    unsigned char first = data[i], second = data[i + 1];
+    char32_t unit = little ? second << 8 | first : first << 8 | second;
+    char32_t* last = codes.empty() ? nullptr : &codes.back();
+    if (unit >= 0xDC00 && unit <= 0xDFFF && last && *last >= 0xD800 && *last <= 0xDBFF)
+      *last = 0x10000 + ((*last - 0xD800) << 10) + (unit - 0xDC00);
+    else
+      codes.push_back(unit);
+  }
+  std::string text;
+  for (char32_t code : codes) {
+    if (code >= 0xD800 && code <= 0xDFFF) code = 0xFFFD;
+    int length = code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+    static const unsigned char lead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    text += char(lead[length] | code >> (6 * (length - 1)));
+    for (int k = length - 2; k >= 0; --k) text += char(0x80 | (code >> (6 * k) & 0x3F));
+  }
+  return text;
+}
+
 // The lines of a companion file, at most `limit`: the data ends at the first
 // Ctrl-Z, a line ends at a CR, and an LF right after that CR belongs to the
 // line end; with `lfEnds` (the POSIX build's reading) an LF alone ends a line

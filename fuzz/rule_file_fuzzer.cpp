@@ -36,12 +36,13 @@ void RequireWellFormed(std::string_view rule) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view bytes = BytesOf(data, size);
   std::string path = PutScratchFile("kelvo.EXT", bytes);
+  const std::string text = CompanionText(bytes);
   for (PathStyle style : {PathStyle::Windows, PathStyle::Posix}) {
     RuleTable table;
     LoadRuleFileFrom(path, table, style);
 
     std::vector<std::string_view> lines =
-        CompanionLines(bytes, kMaxRules, style == PathStyle::Posix);
+        CompanionLines(text, kMaxRules, style == PathStyle::Posix);
     FUZZ_REQUIRE(table.count >= 1 && table.count <= kMaxRules);
     RuleTable expected;
     if (lines.empty()) {

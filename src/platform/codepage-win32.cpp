@@ -2,7 +2,8 @@
 // page the A functions give and take UTF-8; what goes to a file or pipe and
 // what comes from a companion file that is no UTF-8 text stay in the
 // system's ANSI code page, so both read as they did before. Where the
-// manifest is ignored everything passes as it is.
+// manifest is ignored everything passes as it is. A companion file saved as
+// UTF-16 comes in the code page of the names, whichever that is.
 #include <windows.h>
 
 #include "platform/platform.h"
@@ -72,6 +73,12 @@ std::string CompanionTextAsNames(std::string_view line, bool cut) {
     return std::string(line);
   std::string converted = Narrow(CP_UTF8, 0, nullptr, Widen(codePage, 0, line));
   return converted.empty() ? std::string(line) : converted;
+}
+
+std::string Utf16AsNames(std::u16string_view text) {
+  std::wstring wide(text.begin(), text.end());
+  if (NamesAreUtf8()) return Narrow(CP_UTF8, 0, nullptr, wide);
+  return Narrow(CP_ACP, WC_NO_BEST_FIT_CHARS, "|", wide);
 }
 
 std::string NameForRedirectedOutput(std::string_view name) {

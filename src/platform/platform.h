@@ -92,6 +92,12 @@ bool NamesAreUtf8();
 // sequence broken at its end does not count against it.
 std::string CompanionTextAsNames(std::string_view line, bool cut);
 
+// A companion file's UTF-16 text (code units in the host's order) in the code
+// page of the names. A lone surrogate becomes U+FFFD; a character the ANSI
+// code page lacks becomes "|", which no Windows name holds, never a
+// look-alike or a wildcard that could match another file.
+std::string Utf16AsNames(std::u16string_view text);
+
 // Deletes one file named literally; fails for a read-only file and for
 // anything that is not a file or a link. "*" and "?" are no wildcards here:
 // Windows refuses a name holding them, POSIX takes them as characters.

@@ -1,5 +1,8 @@
 #include "rules/rule_files.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "common/names.h"
 #include "platform/platform.h"
 
@@ -11,23 +14,106 @@ constexpr char kCtrlZ = 0x1A;
 constexpr char kCR = 0x0D;
 constexpr char kLF = 0x0A;
 
+// How a companion file's text is stored, told by its first bytes: a UTF-8
+// byte-order mark is dropped, a UTF-16 one makes the rest be converted to
+// the names' code page before lines are split; a file with no mark is read
+// byte for byte.
+enum class TextForm { Unknown, Bytes, Utf16Le, Utf16Be };
+
 // A companion file read through a small buffer, so a file of any size is
 // read in bounded memory.
 struct ByteReader {
   ReadFileState* file = nullptr;
   ByteSource read = ReadBytes;
-  char buffer[4096];
+  char buffer[6144];  // the text: 4096 bytes of UTF-16 take at most 6144 converted
   size_t pos = 0;
   size_t length = 0;
   bool failed = false;
   bool ended = false;
   bool lfEndsLine = false;  // Linux editors end lines in LF alone
+  TextForm form = TextForm::Unknown;
+  char raw[4096];  // bytes read and not yet in `buffer`
+  size_t rawLength = 0;
+  bool rawEnded = false;
+  bool rawFailed = false;
 };
+
+// Reads more bytes after those `raw` holds; false once a read has failed.
+bool ReadRaw(ByteReader& r) {
+  size_t got = 0;
+  if (r.rawFailed || !r.read(r.file, r.raw + r.rawLength, sizeof r.raw - r.rawLength, got)) {
+    r.rawFailed = true;
+    return false;
+  }
+  r.rawLength += got;
+  r.rawEnded = got == 0;
+  return true;
+}
+
+char16_t Unit(const ByteReader& r, size_t i) {
+  auto byte = [&](size_t at) { return static_cast<unsigned char>(r.raw[at]); };
+  return r.form == TextForm::Utf16Le ? char16_t(byte(2 * i) | byte(2 * i + 1) << 8)
+                                     : char16_t(byte(2 * i) << 8 | byte(2 * i + 1));
+}
+
+// Converts the UTF-16 text read so far, holding back a surrogate whose other
+// half is still unread; an odd last byte of the file is no character.
+bool NextUtf16(ByteReader& r, size_t& got) {
+  got = 0;
+  while (got == 0) {
+    size_t units = r.rawLength / 2;
+    if (!r.rawEnded && units > 0 && Unit(r, units - 1) >= 0xD800 && Unit(r, units - 1) <= 0xDBFF)
+      --units;
+    if (units == 0) {
+      if (r.rawEnded) return true;
+      if (!ReadRaw(r)) return false;
+      continue;
+    }
+    std::u16string text(units, u'\0');
+    for (size_t i = 0; i < units; ++i) text[i] = Unit(r, i);
+    std::string converted = Utf16AsNames(text);
+    r.rawLength -= 2 * units;
+    memmove(r.raw, r.raw + 2 * units, r.rawLength);
+    got = std::min(converted.size(), sizeof r.buffer);
+    memcpy(r.buffer, converted.data(), got);
+  }
+  return true;
+}
+
+// Fills `buffer` with the next piece of the text; `got` is 0 at its end.
+bool NextBytes(ByteReader& r, size_t& got) {
+  if (r.form == TextForm::Unknown) {
+    while (r.rawLength < 3 && !r.rawEnded && ReadRaw(r)) {
+    }
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(r.raw);
+    size_t mark = 0;
+    r.form = TextForm::Bytes;
+    if (r.rawLength >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
+      mark = 3;
+    } else if (r.rawLength >= 2 &&
+               ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF))) {
+      mark = 2;
+      r.form = b[0] == 0xFF ? TextForm::Utf16Le : TextForm::Utf16Be;
+    }
+    r.rawLength -= mark;
+    memmove(r.raw, r.raw + mark, r.rawLength);
+  }
+  if (r.form != TextForm::Bytes) return NextUtf16(r, got);
+  if (r.rawLength > 0) {
+    got = r.rawLength;
+    memcpy(r.buffer, r.raw, got);
+    r.rawLength = 0;
+    return true;
+  }
+  got = 0;
+  if (r.rawEnded) return true;
+  return !r.rawFailed && r.read(r.file, r.buffer, sizeof r.buffer, got);
+}
 
 int Peek(ByteReader& r) {
   if (r.pos == r.length && !r.failed && !r.ended) {
     size_t got = 0;
-    if (!r.read(r.file, r.buffer, sizeof r.buffer, got)) {
+    if (!NextBytes(r, got)) {
       r.failed = true;
     } else {
       r.pos = 0;

@@ -4,7 +4,10 @@
 // Lines end at CR (an LF right after it belongs to the line end), in the
 // POSIX style at an LF alone too; Ctrl-Z or the end of the file ends the
 // data. Neither file is required and nothing is reported about them.
-// Each line, once read and cut, is brought into the names' code page
+// A UTF-8 byte-order mark at the start is passed over; after a UTF-16 one
+// (either byte order) the text is converted to the names' code page first,
+// and lines, Ctrl-Z and lengths are those of the converted text. Each line,
+// once read and cut, is brought into the names' code page
 // (CompanionTextAsNames).
 #pragma once
 

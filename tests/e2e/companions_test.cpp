@@ -2,6 +2,9 @@
 // sweep delete, and what bad ones must not make it delete.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "expect.h"
 #include "runner.h"
 #include "tree.h"
@@ -11,25 +14,49 @@ namespace {
 
 using namespace std::string_literals;
 
+// `text` as editors save it as "Unicode": UTF-16 after a byte-order mark.
+std::string Utf16WithMark(std::u16string_view text, bool bigEndian) {
+  std::string bytes;
+  for (char16_t unit : u"\uFEFF" + std::u16string(text)) {
+    char high = char(unit >> 8), low = char(unit & 0xFF);
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
+  }
+  return bytes;
+}
+
 TEST(Companions, WildcardsInAnyPlaceFindTheSameFilesOnBothBuilds) {
   // Some kernels' own searches find nothing for "*?AS": the program's
-  // matcher decides on every build.
-  ScopedTree tree(
-      {"x.PAS", "x.FOR=ab", "Lib.v2.PAS", "Lib.v2.FOR=c", "old.BAK=1234", "keep.txt", "a.b.c"});
-  RunResult run = RunKelvo(
-      tree, RunOptions()
-                .WithArgs({"/N", "/Y"})
-                .WithCompanions({"KELVO.EXT=?AS .FOR\r\n", "KELVO.TAB=*?.B?K\r\n?.*.?\r\n"}));
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(tree.Left(), (Names{"Lib.v2.PAS", "keep.txt", "x.PAS"}));
+  // matcher decides on every build. The companion files read alike however
+  // an editor saved them: plain UTF-8, after a UTF-8 byte-order mark, or as
+  // UTF-16 in either byte order.
+  const std::string rules = "?AS .FOR\r\n.пас .ехе\r\n", masks = "*?.B?K\r\n?.*.?\r\n";
+  const std::u16string rules16 = u"?AS .FOR\r\n.пас .ехе\r\n", masks16 = u"*?.B?K\r\n?.*.?\r\n";
+  const std::pair<std::string, std::string> forms[] = {
+      {rules, masks},
+      {"\xEF\xBB\xBF" + rules, "\xEF\xBB\xBF" + masks},
+      {Utf16WithMark(rules16, false), Utf16WithMark(masks16, false)},
+      {Utf16WithMark(rules16, true), Utf16WithMark(masks16, true)},
+  };
+  for (const auto& [ruleFile, maskFile] : forms) {
+    SCOPED_TRACE(testing::PrintToString(ruleFile));
+    ScopedTree tree({"x.PAS", "x.FOR=ab", "Lib.v2.PAS", "Lib.v2.FOR=c", "old.BAK=1234", "keep.txt",
+                     "a.b.c", "b.пас", "b.ехе=6789"});
+    RunResult run =
+        RunKelvo(tree, RunOptions()
+                           .WithArgs({"/N", "/Y"})
+                           .WithCompanions({"KELVO.EXT=" + ruleFile, "KELVO.TAB=" + maskFile}));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(tree.Left(), (Names{"Lib.v2.PAS", "b.пас", "keep.txt", "x.PAS"}));
+  }
 }
 
 TEST(Companions, DotWordNamesTheProgramBuiltWithoutAnExtension) {
   // "hello." is "hello" on both builds; "a.b." is no name for "a.b", whose
   // extension is not the dot.
   ScopedTree tree({"hello.c", "hello=elf", "hello.o=obj", "a.b.c", "a.b=ab"});
-  RunResult run = RunKelvo(
-      tree, RunOptions().WithArgs({"/N", "/Y"}).WithCompanions({"KELVO.EXT=.c . .o\r\n"}));
+  RunResult run =
+      RunKelvo(tree, RunOptions().WithArgs({"/N", "/Y"}).WithCompanions({"KELVO.EXT=.c . .o\r\n"}));
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(tree.Left(), (Names{"a.b", "a.b.c", "hello.c"}));
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <utility>
 
 #include "expect.h"
 #include "runner.h"
@@ -121,10 +122,47 @@ TEST(Examples, EachMaskDeletesBackupsOnly) {
   }
 }
 
+TEST(Examples, HandWrittenNamesakesOfASourceStayWhileTheBuiltInLeftoversGo) {
+  // Files people write beside a source of the same base name: a SWIG
+  // interface (.i, .ii), an expect or DejaGnu script (.exp), a D module (.d),
+  // a reStructuredText page (.rst). A sample rule naming one would take it.
+  const std::vector<std::pair<Names, Names>> handWritten = {
+      {{".c", ".cpp", ".cc", ".cxx"}, {".i", ".ii", ".exp", ".d"}},
+      {{".pas", ".pp", ".lpr", ".dpr"}, {".rst"}},
+  };
+  Names entries, left;
+  for (const auto& [sources, kinds] : handWritten) {
+    for (const std::string& source : sources) {
+      const std::string dir = source.substr(1) + "/";
+      left.push_back(dir);
+      Names exts = kinds;
+      exts.push_back(source);
+      for (const std::string& ext : exts) {
+        entries.push_back(dir + "example" + ext + "=written by hand");
+        left.push_back(dir + "example" + ext);
+      }
+    }
+  }
+  // What the built-in rules take for the sources the samples also have:
+  // .PAS .EXE .TPU .TPP .TPW and .FOR .EXE .OBJ.
+  for (const char* entry :
+       {"tp/PROG.PAS", "tp/PROG.EXE=x", "tp/PROG.TPU=x", "tp/PROG.TPP=x", "tp/PROG.TPW=x",
+        "tp/UNIT1.PAS", "tp/UNIT1.TPU=x", "f77/CALC.FOR", "f77/CALC.EXE=x", "f77/CALC.OBJ=x"})
+    entries.push_back(entry);
+  for (const char* kept : {"tp/", "tp/PROG.PAS", "tp/UNIT1.PAS", "f77/", "f77/CALC.FOR"})
+    left.push_back(kept);
+  ScopedTree tree(entries);
+  RunOptions options = WithExamples();
+  options.args.push_back("/S");
+  RunResult run = RunKelvo(tree, options);
+  EXPECT_EQ(run.exitCode, 0);
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(tree.Left(), left);
+}
+
 TEST(Examples, MixedProjectTreeKeepsOnlyItsSources) {
   ScopedTree tree({"main.cpp",
                    "main.o",
-                   "main.d",
                    "main.exe",
                    "main.cpp~",
                    "util.h",

@@ -64,14 +64,13 @@ HELP
 
 # The packaged configuration cleans a C project out of the box: with the
 # package's /etc/xdg as the system configuration, a preview offers the
-# object, the dependency file and the editor backup, and keeps the source.
+# object and the editor backup, and keeps the source and a D module beside it.
 touch main.c main.o main.d main.c~ notes.txt
 XDG_CONFIG_HOME=$work/none XDG_CONFIG_DIRS=$work/root/etc/xdg LC_ALL=C.UTF-8 \
   "$work/root/usr/bin/kelvo" /N </dev/null >"$work/preview" || fail "the preview failed"
 diff <(sed -n 's/^Удаляется файл:  //p' "$work/preview") - <<LIST ||
 $work/cwd/main.c~
 $work/cwd/main.o
-$work/cwd/main.d
 LIST
   fail "the packaged configuration offers other files: $(cat "$work/preview")"
 echo "ok: $(basename "$deb")"

@@ -69,17 +69,62 @@ std::string Shown(const std::string& bytes) {
   return shown;
 }
 
+// `utf8` as UTF-16 with its byte-order mark, or nothing where the bytes are
+// no UTF-8 text.
+std::optional<std::string> Utf16WithMark(const std::string& utf8, bool bigEndian) {
+  std::string out;
+  auto put = [&](unsigned unit) {
+    char high = char(unit >> 8), low = char(unit & 0xFF);
+    out += bigEndian ? high : low;
+    out += bigEndian ? low : high;
+  };
+  put(0xFEFF);
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char c = utf8[i];
+    int tail = c < 0x80 ? 0 : c < 0xC2 ? -1 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : c < 0xF5 ? 3 : -1;
+    if (tail < 0 || i + tail >= utf8.size()) return std::nullopt;
+    unsigned code = c & (0x7F >> tail);
+    for (int k = 1; k <= tail; ++k) {
+      unsigned char next = utf8[i + k];
+      if ((next & 0xC0) != 0x80) return std::nullopt;
+      code = code << 6 | (next & 0x3F);
+    }
+    i += tail + 1;
+    if (code < 0x10000) {
+      put(code);
+    } else {
+      put(0xD800 + ((code - 0x10000) >> 10));
+      put(0xDC00 + (code & 0x3FF));
+    }
+  }
+  return out;
+}
+
+// A companion file's bytes as editors save the same text: as they are, after
+// a UTF-8 byte-order mark, and (where they are UTF-8 text) as UTF-16 in both
+// byte orders. Each must read alike.
+Texts SavedForms(const std::string& bytes) {
+  Texts forms = {bytes, "\xEF\xBB\xBF" + bytes};
+  for (bool bigEndian : {false, true})
+    if (auto utf16 = Utf16WithMark(bytes, bigEndian)) forms.push_back(*utf16);
+  return forms;
+}
+
 struct Case {
   std::string bytes;
   Texts want;
 };
 
 void ExpectRules(const std::vector<Case>& cases) {
-  for (const Case& c : cases) EXPECT_EQ(Rules(c.bytes), c.want) << Shown(c.bytes);
+  for (const Case& c : cases)
+    for (const std::string& form : SavedForms(c.bytes))
+      EXPECT_EQ(Rules(form), c.want) << Shown(form);
 }
 
 void ExpectMasks(const std::vector<Case>& cases) {
-  for (const Case& c : cases) EXPECT_EQ(Masks(c.bytes), c.want) << Shown(c.bytes);
+  for (const Case& c : cases)
+    for (const std::string& form : SavedForms(c.bytes))
+      EXPECT_EQ(Masks(form), c.want) << Shown(form);
 }
 
 std::string Repeat(std::string_view piece, int times) {
@@ -223,8 +268,10 @@ TEST(Unit, LineEndsAndCtrlZSplitBothCompanionFilesAlike) {
   for (const LineCase& c : cases) {
     for (PathStyle style : {PathStyle::Windows, PathStyle::Posix}) {
       if (style == PathStyle::Posix && c.bytes.find('\n') != std::string::npos) continue;
-      EXPECT_EQ(Masks(c.bytes, style), c.masks) << Shown(c.bytes);
-      EXPECT_EQ(Rules(c.bytes, style), c.rules) << Shown(c.bytes);
+      for (const std::string& form : SavedForms(c.bytes)) {
+        EXPECT_EQ(Masks(form, style), c.masks) << Shown(form);
+        EXPECT_EQ(Rules(form, style), c.rules) << Shown(form);
+      }
     }
   }
 }
@@ -241,8 +288,10 @@ TEST(Unit, AnLFAloneEndsACompanionLineOnlyInThePosixStyle) {
        {"ABCDEFGHIJKLMN ", "X "}},
   };
   for (const LineCase& c : cases) {
-    EXPECT_EQ(Masks(c.bytes, PathStyle::Posix), c.masks) << Shown(c.bytes);
-    EXPECT_EQ(Rules(c.bytes, PathStyle::Posix), c.rules) << Shown(c.bytes);
+    for (const std::string& form : SavedForms(c.bytes)) {
+      EXPECT_EQ(Masks(form, PathStyle::Posix), c.masks) << Shown(form);
+      EXPECT_EQ(Rules(form, PathStyle::Posix), c.rules) << Shown(form);
+    }
   }
 }
 
@@ -279,6 +328,7 @@ TEST(Unit, RuleLinesAreCutToEightyCharactersAfterFolding) {
       {std::string(200, '\t') + ".PAS", {".PAS "}},
       {Repeat("X   ", 40), {Repeat("X ", 40)}},
       {Repeat("X  ", 50), {Repeat("X ", 40)}},
+      {Repeat("ж", 41), {Repeat("ж", 40)}},
   });
   EXPECT_EQ(Rules(lfLines, PathStyle::Windows), Texts{lfLines.substr(0, 80)});
 }
@@ -293,6 +343,10 @@ TEST(Unit, MasksAreKeptExactlyAndCutToTwelveCharacters) {
       {"ABCDEFGHIJKL\r", {"ABCDEFGHIJKL"}},
       {"ABCDEFGHIJKL", {"ABCDEFGHIJKL"}},
       {"ABCDEFGHIJK\r\n", {"ABCDEFGHIJK"}},
+      // Twelve bytes of the names' code page, not twelve UTF-16 characters.
+      {"файлы.pas\r\n*.OBJ", {"файлы.p", "*.OBJ"}},
+      // In UTF-16 the 😀 straddles the end of the first 4096 bytes read.
+      {std::string(2044, 'A') + "\r\n😀x", {std::string(12, 'A'), "😀x"}},
   });
 }
 
