@@ -12,6 +12,7 @@
 #include <climits>
 
 #include "common/names.h"
+#include "platform/descent-posix.h"
 #include "platform/listing-posix.h"
 #include "platform/platform.h"
 
@@ -131,12 +132,17 @@ bool EnterSubdirectory(std::string_view name) {
   if (fd < 0) return false;
   struct stat inside;
   bool entered = fstat(fd, &inside) == 0 && inside.st_dev == CurrentDevice() && fchdir(fd) == 0;
-  if (!entered || !readable) close(fd);
-  if (!entered) return false;
+  if (!entered) {
+    close(fd);
+    return false;
+  }
+  // The way down keeps a descriptor of its own: the listing reads through
+  // the one entered by, and closes it.
+  int held = readable ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : fd;
   ForgetListings();
   HoldCurrentDirectory(readable ? fd : -1);
   NoteCurrentDevice(inside.st_dev);
-  TrackChange(leaf);
+  NoteLevelEntered(leaf, inside, held);
   return true;
 }
 
