@@ -85,9 +85,9 @@ bool RemoveFile(std::string_view name) {
   return true;
 }
 
-// Where the process stands. A descent moves one level at a time and never
-// through a link, so each step is applied to the text instead of asking the
-// system, whose answer costs a walk up the whole path in a deep tree.
+// Where ChangeDirectory left the process. A step by one name, or up by "..",
+// is applied to the text instead of asking the system, whose answer costs a
+// walk up the whole path in a deep tree.
 void TrackChange(std::string_view target) {
   if (target == "..") {
     size_t cut = trackedDirectory.rfind('/');
