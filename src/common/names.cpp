@@ -35,10 +35,14 @@ std::string_view BaseName(std::string_view path, PathStyle style) {
 
 std::string JoinPath(std::string_view dir, std::string_view name, PathStyle style) {
   std::string joined(dir);
-  char sep = JoinSeparator(style);
-  if (joined.empty() || joined.back() != sep) joined += sep;
-  joined += name;
+  AppendToPath(joined, name, style);
   return joined;
+}
+
+void AppendToPath(std::string& dir, std::string_view name, PathStyle style) {
+  char sep = JoinSeparator(style);
+  if (dir.empty() || dir.back() != sep) dir += sep;
+  dir += name;
 }
 
 std::string AsciiUpper(std::string_view text) {

@@ -29,6 +29,9 @@ std::string_view BaseName(std::string_view path, PathStyle style = kNativeStyle)
 
 // dir + separator (left out when dir already ends in one) + name.
 std::string JoinPath(std::string_view dir, std::string_view name, PathStyle style = kNativeStyle);
+// The same join made in `dir` itself, so a path grown a name at a time costs
+// only the name.
+void AppendToPath(std::string& dir, std::string_view name, PathStyle style = kNativeStyle);
 
 // A copy with a-z changed to A-Z and every other byte kept.
 std::string AsciiUpper(std::string_view text);

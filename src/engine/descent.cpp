@@ -11,59 +11,89 @@
 
 namespace {
 
-// The way down from the directory the descent began in, a name a level,
-// borrowed from the searches each level holds open anyway.
+// A directory the descent stands in or below: its search for
+// subdirectories, open, and the length of its text in currentDirText. The
+// levels live on the heap, so no depth of tree can exhaust the stack.
 struct Level {
-  const std::string* name;
-  const Level* up;
+  TSearchRec rec;
+  bool found = false;
+  size_t textLength = 0;
 };
 
-std::string PathDown(const std::string& top, const Level* level) {
-  std::vector<const std::string*> names;
-  for (; level != nullptr; level = level->up) names.push_back(level->name);
-  std::string path = top;
-  for (auto name = names.rbegin(); name != names.rend(); ++name) path = JoinPath(path, **name);
-  return path;
+void CannotChangeTo(std::string_view name) {
+  Write(text::kCannotEnter);
+  WriteName(name);
+  WriteChar('.');
+  WriteLine();
+  run.fellShort = true;
 }
 
-void Descend(const std::string& top, const Level* here) {
-  SweepDirectory();
-  TSearchRec rec;
-  bool found = SearchFirst("*.*", kEveryEntry | kOnlyDirectories, rec);
-  while (found) {
-    // Only a plain directory is entered: links, mount points, hidden,
-    // read-only and dot directories are passed over without a word.
-    if (rec.name[0] != '.' && rec.attributes == kAttrDirectory) {
-      bool entered;
-      {
-        StopGate gate;
-        entered = EnterSubdirectory(rec.name);
-      }
-      run.currentDirText = CurrentDirectory();
-      if (entered) {
-        Level below{&rec.name, here};
-        Descend(top, &below);
-        {
-          // Windows resolves ".." by name: it fails when someone removed
-          // this level's directory while the level below was swept. The
-          // way down from the top then leads to the nearest level left.
-          StopGate gate;
-          if (!ChangeDirectory("..")) ChangeDirectory(PathDown(top, here));
-        }
-        run.currentDirText = CurrentDirectory();
-      } else {
-        Write(text::kCannotEnter);
-        WriteName(JoinPath(run.currentDirText, rec.name));
-        WriteChar('.');
-        WriteLine();
-        run.fellShort = true;
-      }
-    }
-    found = SearchNext(rec);
+void OpenLevel(std::vector<Level>& levels) {
+  Level& level = levels.emplace_back();
+  level.textLength = run.currentDirText.size();
+  level.found = SearchFirst("*.*", kEveryEntry | kOnlyDirectories, level.rec);
+}
+
+// Enters the subdirectory the search of the innermost level stands at and
+// sweeps it; false when it is not one to enter, or cannot be entered.
+bool GoDown(const TSearchRec& rec) {
+  // Only a plain directory is entered: links, mount points, hidden,
+  // read-only and dot directories are passed over without a word.
+  if (rec.name[0] == '.' || rec.attributes != kAttrDirectory) return false;
+  bool entered;
+  {
+    StopGate gate;
+    entered = EnterSubdirectory(rec.name);
   }
-  SearchClose(rec);
+  if (!entered) {
+    CannotChangeTo(JoinPath(run.currentDirText, rec.name));
+    return false;
+  }
+  AppendToPath(run.currentDirText, rec.name);
+  SweepDirectory();
+  return true;
+}
+
+// Leaves the innermost level for the one above. A directory that cannot be
+// proven to be the one the descent came from is left alone with the rest of
+// its subdirectories, and the descent climbs on.
+void GoUp(std::vector<Level>& levels) {
+  SearchClose(levels.back().rec);
+  levels.pop_back();
+  Climb climb;
+  {
+    StopGate gate;
+    climb = LeaveSubdirectory();
+  }
+  Level& up = levels.back();
+  run.currentDirText.resize(up.textLength);
+  if (climb == Climb::Unproven) CannotChangeTo(run.currentDirText);
+  up.found = climb == Climb::Back && SearchNext(up.rec);
 }
 
 }  // namespace
 
-void DescendTree() { Descend(CurrentDirectory(), nullptr); }
+void DescendTree() {
+  SweepDirectory();
+  // Below the top, directories are named from where the process stands, as
+  // the system would name it.
+  run.currentDirText = CurrentDirectory();
+  BeginDescent();
+  std::vector<Level> levels;
+  OpenLevel(levels);
+  while (true) {
+    Level& here = levels.back();
+    if (here.found) {
+      if (GoDown(here.rec))
+        OpenLevel(levels);
+      else
+        here.found = SearchNext(here.rec);
+    } else if (levels.size() > 1) {
+      GoUp(levels);
+    } else {
+      break;
+    }
+  }
+  SearchClose(levels.back().rec);
+  EndDescent();
+}

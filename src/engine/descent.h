@@ -2,5 +2,6 @@
 // below it, depth first, keeping currentDirText equal to the directory swept.
 #pragma once
 
-// Ends in the directory it was called in, unless someone removed it meanwhile.
+// Ends in the directory it was called in, unless that can no longer be
+// proven to be where it was: then it stands in no known directory.
 void DescendTree();

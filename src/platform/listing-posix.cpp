@@ -89,6 +89,9 @@ void ReadDirectory(Listing& listing) {
     }
   }
   closedir(dir);
+  // A descent keeps the listing of every level it stands below: room left
+  // over in each would add up in a deep tree.
+  if (listing.entries.capacity() > 2 * listing.entries.size()) listing.entries.shrink_to_fit();
 }
 
 // Name order, as a case-preserving file system lists a directory, so that a

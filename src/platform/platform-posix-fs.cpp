@@ -12,6 +12,7 @@
 #include <climits>
 
 #include "common/names.h"
+#include "platform/descent-posix.h"
 #include "platform/listing-posix.h"
 #include "platform/platform.h"
 
@@ -84,9 +85,9 @@ bool RemoveFile(std::string_view name) {
   return true;
 }
 
-// Where the process stands. A descent moves one level at a time and never
-// through a link, so each step is applied to the text instead of asking the
-// system, whose answer costs a walk up the whole path in a deep tree.
+// Where ChangeDirectory left the process. A step by one name, or up by "..",
+// is applied to the text instead of asking the system, whose answer costs a
+// walk up the whole path in a deep tree.
 void TrackChange(std::string_view target) {
   if (target == "..") {
     size_t cut = trackedDirectory.rfind('/');
@@ -131,12 +132,17 @@ bool EnterSubdirectory(std::string_view name) {
   if (fd < 0) return false;
   struct stat inside;
   bool entered = fstat(fd, &inside) == 0 && inside.st_dev == CurrentDevice() && fchdir(fd) == 0;
-  if (!entered || !readable) close(fd);
-  if (!entered) return false;
+  if (!entered) {
+    close(fd);
+    return false;
+  }
+  // The way down keeps a descriptor of its own: the listing reads through
+  // the one entered by, and closes it.
+  int held = readable ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : fd;
   ForgetListings();
   HoldCurrentDirectory(readable ? fd : -1);
   NoteCurrentDevice(inside.st_dev);
-  TrackChange(leaf);
+  NoteLevelEntered(leaf, inside, held);
   return true;
 }
 

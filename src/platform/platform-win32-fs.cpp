@@ -35,8 +35,6 @@ bool ChangeDirectory(std::string_view path) {
   return true;
 }
 
-bool EnterSubdirectory(std::string_view name) { return ChangeDirectory(name); }
-
 bool ReturnToDirectory(const char* path) { return SetCurrentDirectoryA(path) != 0; }
 
 std::string CurrentDirectory() {

@@ -104,13 +104,29 @@ std::string Utf16AsNames(std::u16string_view text);
 bool RemoveFile(std::string_view name);
 
 // Enters a directory; CurrentDirectory reports where the process stands
-// (a drive root ends in the separator, other directories do not).
+// (a drive root ends in the separator, other directories do not). A descent
+// names the directories it stands in itself and does not ask.
 bool ChangeDirectory(std::string_view path);
 std::string CurrentDirectory();
+
+// The way a descent goes down, held level by level by what identifies each
+// directory, so that it climbs back to exactly the directory it came from,
+// wherever that now lies, and never by a name that may lead elsewhere.
+// BeginDescent takes the current directory as the top; EndDescent lets go.
+void BeginDescent();
+void EndDescent();
 
 // Enters a subdirectory found by a search, never through a link and never
 // onto another file system, so a descent stays inside its tree.
 bool EnterSubdirectory(std::string_view name);
+
+// Climbs back from the directory last entered to the one it was entered
+// from. Gone: that directory is there no more by its name; Unproven: what is
+// there cannot be reached or proven to be it. Either way the process stands
+// in no known directory and that level is given up too: the next call
+// climbs on to the level above it.
+enum class Climb { Back, Gone, Unproven };
+Climb LeaveSubdirectory();
 
 // Returns to an absolute directory without allocating memory: safe inside
 // the break handler.

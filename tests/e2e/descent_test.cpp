@@ -111,40 +111,42 @@ std::string Collapsed(std::string_view text) {
   return out;
 }
 
-TEST(Descent, FiveThousandLevelsAreCleanedWithFewDescriptors) {
+TEST(Descent, ChainsOfThousandsOfLevelsAreCleanedWithFewDescriptorsAndLittleStack) {
   if (UnderWine())
     GTEST_SKIP() << "Windows keeps the current directory within MAX_PATH (260) characters";
-  constexpr int kDepth = 5000;
-  ScopedTree tree;
-  struct RemoveChain {
-    const ScopedTree& tree;
-    // The tree's own clean-up works with whole paths, too long down here.
-    ~RemoveChain() {
-      RunProcess({"rm", "-rf", tree.PathOf("D")}, EnvironmentWith({}), "/", std::nullopt, 60);
-    }
-  } removeChain{tree};
-  int bottom = OpenChain(tree.path(), "D", kDepth, true);
-  ASSERT_GE(bottom, 0);
-  close(openat(bottom, "X.PAS", O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
-  int exe = openat(bottom, "X.EXE", O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
-  EXPECT_EQ(write(exe, "MZ", 2), 2);
-  close(exe);
-  close(bottom);
+  for (int depth : {5000, 100000}) {
+    const std::string levels = std::to_string(depth);
+    SCOPED_TRACE(levels + " levels");
+    ScopedTree tree;
+    struct RemoveChain {
+      const ScopedTree& tree;
+      // Even when the test fails: a chain this deep is no tree to look into.
+      ~RemoveChain() { RemoveTree(tree.PathOf("D")); }
+    } removeChain{tree};
+    int bottom = OpenChain(tree.path(), "D", depth, true);
+    ASSERT_GE(bottom, 0);
+    close(openat(bottom, "X.PAS", O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    int exe = openat(bottom, "X.EXE", O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    EXPECT_EQ(write(exe, "MZ", 2), 2);
+    close(exe);
+    close(bottom);
 
-  // A descriptor or a search kept open per level would run out long before
-  // the bottom; 8 MiB of stack is what a shell gives by default.
-  RunResult run = RunProcess({"prlimit", "--nofile=64", "--stack=8388608", TheTarget().kelvo, "/S"},
-                             ChildEnvironment(), tree.path(), "yy", 2 * kRunSeconds);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  run.out = Collapsed(run.out);
-  const std::string levels = std::to_string(kDepth);
-  EXPECT_TRUE(
-      SameOutput(run, Opening('Y').Offer(tree, "<" + levels + " x D>/X.EXE", 'Y').Summary(2)));
-  bottom = OpenChain(tree.path(), "D", kDepth, false);
-  ASSERT_GE(bottom, 0);
-  EXPECT_EQ(faccessat(bottom, "X.PAS", F_OK, 0), 0);
-  EXPECT_NE(faccessat(bottom, "X.EXE", F_OK, 0), 0);
-  close(bottom);
+    // A descriptor or a search kept open per level would run out long
+    // before the bottom, as would a stack frame per level the 8 MiB of stack
+    // a shell gives by default.
+    RunResult run =
+        RunProcess({"prlimit", "--nofile=64", "--stack=8388608", TheTarget().kelvo, "/S"},
+                   ChildEnvironment(), tree.path(), "yy", 2 * kRunSeconds);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    run.out = Collapsed(run.out);
+    EXPECT_TRUE(
+        SameOutput(run, Opening('Y').Offer(tree, "<" + levels + " x D>/X.EXE", 'Y').Summary(2)));
+    bottom = OpenChain(tree.path(), "D", depth, false);
+    ASSERT_GE(bottom, 0);
+    EXPECT_EQ(faccessat(bottom, "X.PAS", F_OK, 0), 0);
+    EXPECT_NE(faccessat(bottom, "X.EXE", F_OK, 0), 0);
+    close(bottom);
+  }
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <iostream>
 #include <map>
 
 #include "expect.h"
@@ -59,6 +61,19 @@ std::vector<std::string> OfferOrder(const ScopedTree& tree, const std::string& c
   return names;
 }
 
+// Runs `command` in `cwd` up to its question number `asked` (from 0, after
+// the start question), lets `change` act while that question waits, answers
+// it `answer`, and every other question Y.
+RunResult RunChangedWhileAsked(const std::vector<std::string>& command, const std::string& cwd,
+                               size_t asked, char answer, const std::function<void()>& change) {
+  BackgroundProcess kelvo(command, ChildEnvironment(), cwd);
+  kelvo.Send(std::string(1 + asked, 'y'));
+  if (!kelvo.WaitUntilReading()) ADD_FAILURE() << "no question waits";
+  change();
+  kelvo.Send(std::string(1, answer) + "yyyyy");
+  return kelvo.Finish(kRunSeconds);
+}
+
 TEST(Faults, DirectoryRemovedWhileTheDescentIsInsideItIsLeftAndTheRunGoesOn) {
   // The run cleans T; SUB goes while a question about a file in SUB, or in
   // INNER below it, waits. Beside T lie files that a descent gone one level
@@ -80,12 +95,8 @@ TEST(Faults, DirectoryRemovedWhileTheDescentIsInsideItIsLeftAndTheRunGoesOn) {
     order = OfferOrder(outer, cwd, order);
     size_t asked = std::find(order.begin(), order.end(), at) - order.begin();
 
-    BackgroundProcess kelvo(CommandFor(TheTarget().kelvo, {"/S"}), ChildEnvironment(), cwd);
-    kelvo.Send(std::string(1 + asked, 'y'));
-    ASSERT_TRUE(kelvo.WaitUntilReading());
-    std::filesystem::remove_all(outer.PathOf("T/SUB"));
-    kelvo.Send("yyyyy");
-    RunResult run = kelvo.Finish(kRunSeconds);
+    RunResult run = RunChangedWhileAsked(CommandFor(TheTarget().kelvo, {"/S"}), cwd, asked, 'Y',
+                                         [&] { std::filesystem::remove_all(outer.PathOf("T/SUB")); });
     EXPECT_EQ(run.exitCode, 2) << run.err;
 
     // The question is answered into the void; what SUB held after it is
@@ -104,6 +115,107 @@ TEST(Faults, DirectoryRemovedWhileTheDescentIsInsideItIsLeftAndTheRunGoesOn) {
     EXPECT_TRUE(SameOutput(run, expected.Summary(removed)));
     EXPECT_EQ(outer.Left(), (Names{"B.TPU", "O.EXE", "O.PAS", "T/", "T/A.PAS", "T/B.TPU", "T/ZED/",
                                    "T/ZED/D.PAS", "ZED/", "ZED/D.EXE", "ZED/D.PAS"}));
+  }
+}
+
+RunResult AsNobody(std::vector<std::string> argv) {
+  argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  return RunProcess(argv, EnvironmentWith({}), "/", std::nullopt, kRunSeconds);
+}
+
+TEST(Faults, DirectoryMovedWhileTheDescentIsInsideItLeadsItNowhereOutsideTheTree) {
+  // While a question waits below it, a directory of the tree is moved out,
+  // or its parent is made unsearchable and a link put in the parent's place.
+  // Beside the tree lies a directory named like a later subdirectory, and in
+  // it a KEEP.BAK that a descent which climbed back by name would delete.
+  struct Case {
+    std::string what;
+    Names entries;
+    std::string cwd;
+    Names derived;  // what the run offers, in some order; `at` answered N
+    std::string at;
+    std::string lost;  // the directory that cannot be climbed back to
+    bool kelvoUnprivileged = false;
+    std::function<void(const ScopedTree&)> prepare, change;
+  };
+  auto moveTo = [](std::string from, std::string to) {
+    return [=](const ScopedTree& tree) {
+      ASSERT_EQ(rename(tree.PathOf(from).c_str(), tree.PathOf(to).c_str()), 0);
+    };
+  };
+  std::string kLevels;
+  for (int i = 0; i < 40; ++i) kLevels += "L/";
+  std::vector<Case> cases = {
+      {"moved beside the tree", {"T/A/X.BAK", "T/Z/Z.BAK", "VICTIM/Z/KEEP.BAK=keep"}, "T",
+       {"T/A/X.BAK", "T/Z/Z.BAK"}, "T/A/X.BAK", "", false, {}, moveTo("T/A", "VICTIM/A")},
+      // Deep enough that the parent of the directory moved is held by no
+      // descriptor when the descent climbs back to it.
+      {"moved beside the tree from far above the question",
+       {"T/P/A/" + kLevels + "X.BAK", "T/P/Z/Z.BAK", "VICTIM/Z/KEEP.BAK=keep"}, "T",
+       {"T/P/A/" + kLevels + "X.BAK", "T/P/Z/Z.BAK"}, "T/P/A/" + kLevels + "X.BAK", "", false, {},
+       moveTo("T/P/A", "VICTIM/A")},
+      {"parent unsearchable, a link in its place",
+       {"T/P/C/X.BAK", "T/P/D/Y.BAK", "VICTIM/D/KEEP.BAK=keep"}, "T",
+       {"T/P/C/X.BAK", "T/P/D/Y.BAK"}, "T/P/C/X.BAK", "T/P", true, {},
+       [](const ScopedTree& tree) {
+         ASSERT_EQ(chmod(tree.PathOf("T/P").c_str(), 0), 0);
+         ASSERT_EQ(rename(tree.PathOf("T/P").c_str(), tree.PathOf("T/P.OLD").c_str()), 0);
+         ASSERT_EQ(symlink(tree.PathOf("VICTIM").c_str(), tree.PathOf("T/P").c_str()), 0);
+       }},
+      // Root sweeps; nobody owns U and moves B into a sticky directory where
+      // another user keeps a directory of his own.
+      {"moved by its owner during a sweep by root",
+       {"PROJ/U/A/B/C/X.BAK", "PROJ/U/A/M/M.BAK", "TMP/M/KEEP.BAK=keep"}, "PROJ",
+       {"PROJ/U/A/B/C/X.BAK", "PROJ/U/A/M/M.BAK"}, "PROJ/U/A/B/C/X.BAK", "", false,
+       [](const ScopedTree& tree) {
+         ASSERT_EQ(chmod(tree.path().c_str(), 0755), 0);
+         ASSERT_EQ(chmod(tree.PathOf("TMP").c_str(), 01777), 0);
+         ASSERT_EQ(chown(tree.PathOf("TMP/M").c_str(), 1, 1), 0);
+         ASSERT_EQ(chmod(tree.PathOf("TMP/M").c_str(), 0700), 0);
+         RunResult given = RunProcess({"chown", "-R", "65534:65534", tree.PathOf("PROJ/U")},
+                                      EnvironmentWith({}), "/", std::nullopt, kRunSeconds);
+         ASSERT_EQ(given.exitCode, 0) << given.err;
+       },
+       [](const ScopedTree& tree) {
+         RunResult moved = AsNobody({"mv", tree.PathOf("PROJ/U/A/B"), tree.PathOf("TMP/B")});
+         ASSERT_EQ(moved.exitCode, 0) << moved.err;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.prepare && geteuid() != 0) {
+      std::cout << "Skipped \"" << c.what << "\": only root can give the tree to another user\n";
+      continue;
+    }
+    ScopedTree outer(c.entries);
+    if (c.prepare) c.prepare(outer);
+    const std::string cwd = outer.PathOf(c.cwd);
+    std::vector<std::string> order = OfferOrder(outer, cwd, c.derived);
+    size_t asked = std::find(order.begin(), order.end(), c.at) - order.begin();
+    // Under Wine the run is root's whatever the case: the prefix is.
+    std::vector<std::string> command = c.kelvoUnprivileged && !UnderWine()
+                                           ? CommandAsUnprivileged(outer, {"/S"})
+                                           : CommandFor(TheTarget().kelvo, {"/S"});
+    RunResult run =
+        RunChangedWhileAsked(command, cwd, asked, 'N', [&] { c.change(outer); });
+    EXPECT_EQ(run.exitCode, c.lost.empty() ? 0 : 2) << run.err;
+    Transcript expected = Opening('Y');
+    for (size_t i = 0; i < order.size(); ++i) {
+      if (i == asked) {
+        expected.Offer(outer, order[i], 'N');
+        if (!c.lost.empty())
+          expected.LineWithName("Не могу сменить каталог:", Shown(outer, c.lost) + ".");
+      } else if (i < asked || c.lost.empty() || !order[i].starts_with(c.lost + "/")) {
+        expected.Offer(outer, order[i], 'Y');
+      }
+    }
+    EXPECT_TRUE(SameOutput(run, expected.Summary(0)));
+    for (const std::string& entry : c.entries) {
+      const std::string keep = entry.substr(0, entry.size() - 5);
+      if (entry.ends_with("=keep")) {
+        EXPECT_EQ(access(outer.PathOf(keep).c_str(), F_OK), 0) << keep << " was deleted";
+      }
+    }
   }
 }
 

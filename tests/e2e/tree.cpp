@@ -60,19 +60,71 @@ void ListInto(const std::string& dir, const std::string& prefix, std::vector<std
   }
 }
 
-// Removes a tree without following links; a directory whose write bit a
-// test cleared is opened up first.
-void RemoveAll(const std::string& path) {
+// The first entry of the directory open on `fd`, "." and ".." left out,
+// with whether it is a directory; false when it is empty.
+bool FirstEntry(int fd, std::string& name, bool& directory) {
+  int own = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* d = own >= 0 ? fdopendir(own) : nullptr;
+  if (d == nullptr) {
+    if (own >= 0) close(own);
+    return false;
+  }
+  bool found = false;
+  while (dirent* e = readdir(d)) {
+    name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    directory = fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+    found = true;
+    break;
+  }
+  closedir(d);
+  return found;
+}
+
+}  // namespace
+
+void RemoveTree(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    chmod(path.c_str(), 0700);
-    for (const std::string& name : EntriesOf(path)) RemoveAll(path + "/" + name);
-    rmdir(path.c_str());
-  } else {
+  if (!S_ISDIR(st.st_mode)) {
     unlink(path.c_str());
+    return;
   }
+  chmod(path.c_str(), 0700);
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  // The names of the directories stood in below `path`: the way down is
+  // kept on the heap and each step taken from a descriptor, so no depth
+  // runs out of stack or of path length.
+  std::vector<std::string> way;
+  std::string name;
+  bool directory = false;
+  while (fd >= 0) {
+    if (FirstEntry(fd, name, directory)) {
+      if (!directory) {
+        if (unlinkat(fd, name.c_str(), 0) != 0) break;
+        continue;
+      }
+      fchmodat(fd, name.c_str(), 0700, 0);
+      int below = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (below < 0) break;
+      close(fd);
+      fd = below;
+      way.push_back(name);
+      continue;
+    }
+    if (way.empty()) break;
+    int above = openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(fd);
+    fd = above;
+    if (fd >= 0 && unlinkat(fd, way.back().c_str(), AT_REMOVEDIR) != 0) break;
+    way.pop_back();
+  }
+  if (fd >= 0) close(fd);
+  rmdir(path.c_str());
 }
+
+namespace {
 
 void MakeParents(const std::string& root, std::string_view relative) {
   for (size_t slash = relative.find('/'); slash != std::string_view::npos;
@@ -117,7 +169,7 @@ ScopedTree::~ScopedTree() {
     std::cout << "Kept the tree of the failed test: " << path_ << std::endl;
     return;
   }
-  RemoveAll(path_);
+  RemoveTree(path_);
 }
 
 void ScopedTree::Add(std::string_view entry) {

@@ -49,6 +49,10 @@ class ScopedTree {
   std::string path_;
 };
 
+// Removes a file, or a directory tree of any depth without following links;
+// a directory whose write bit a test cleared is opened up first.
+void RemoveTree(const std::string& path);
+
 // Opens the directory `depth` levels down a chain of directories each named
 // `name` below `root`, making the missing ones when `make`; -1 when one is
 // missing. Each step goes from the descriptor of the last, so the chain may
