@@ -68,8 +68,8 @@ TEST(Descent, DotReadOnlyAndLinkedDirectoriesAreNeverEntered) {
 
 TEST(Descent, BindMountInsideTheTreeIsNeitherEnteredNorSearchedByAMask) {
   if (UnderWine())
-    GTEST_SKIP() << "Wine makes no volume mount point and shows a Unix bind mount as a plain "
-                    "directory; on Windows a mount point is a reparse point, passed over as links are";
+    GTEST_SKIP() << "Wine makes no volume mount point, and a Unix bind mount is none; on "
+                    "Windows a mount point is a reparse point, passed over as links are";
   ScopedTree outside({"L.PAS", "L.EXE=out"});
   ScopedTree tree({"A.PAS", "A.EXE=12", "MNT/", "SUB/S.PAS", "SUB/S.EXE=345"});
   // Made in a mount namespace of the run's own, the mount ends with the run.
