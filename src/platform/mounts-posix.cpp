@@ -21,7 +21,8 @@ struct Where {
 };
 
 bool Locate(int at, const char* path, Where& where) {
-  int flags = AT_SYMLINK_NOFOLLOW | (path[0] == '\0' ? AT_EMPTY_PATH : 0);
+  // An automount point is told apart without being mounted.
+  int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (path[0] == '\0' ? AT_EMPTY_PATH : 0);
   struct statx sx;
   if (statx(at, path, flags, STATX_TYPE | STATX_MNT_ID, &sx) == 0) {
     where.mountKnown = (sx.stx_mask & STATX_MNT_ID) != 0;
@@ -46,7 +47,8 @@ std::string Unescaped(const std::string& field) {
   std::string path;
   for (size_t i = 0; i < field.size(); ++i) {
     if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' && field[i + 1] <= '3') {
-      path += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
+      path += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                (field[i + 3] - '0'));
       i += 3;
     } else {
       path += field[i];

@@ -70,8 +70,8 @@ std::string ProgramPath() { return programPath; }
 namespace {
 
 // Removes a file below a directory part from the directory reached by
-// opening each component from the last, never through a link and never
-// onto another mount: a component swapped for a link while a question
+// opening each component from the one before it, never through a link and
+// never onto another mount: a component swapped for a link while a question
 // waited leads nowhere.
 bool UnlinkBelow(const std::string& dirPath, const std::string& leaf) {
   int at = AT_FDCWD;

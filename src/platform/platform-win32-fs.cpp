@@ -22,7 +22,8 @@ namespace {
 // below it: one made a link, junction or mount point while a question waited
 // is not followed.
 bool PlainDirectoriesAlong(const std::string& dirPath) {
-  for (size_t end = dirPath.find('\\'); end != std::string::npos; end = dirPath.find('\\', end + 1)) {
+  for (size_t end = dirPath.find('\\'); end != std::string::npos;
+       end = dirPath.find('\\', end + 1)) {
     DWORD attributes = GetFileAttributesA(dirPath.substr(0, end).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT))

@@ -74,15 +74,18 @@ TEST(Descent, BindMountInsideTheTreeIsNeitherEnteredNorSearchedByAMask) {
   ScopedTree tree({"A.PAS", "A.EXE=12", "MNT/", "SUB/S.PAS", "SUB/S.EXE=345"});
   // Made in a mount namespace of the run's own, the mount ends with the run.
   const std::string mountThenRun = "mount --bind \"$0\" MNT && exec \"$@\"";
-  RunResult allowed = RunProcess({"unshare", "-m", "sh", "-c", mountThenRun, outside.path(), "true"},
-                                 EnvironmentWith({}), tree.path(), std::nullopt, 30);
+  RunResult allowed =
+      RunProcess({"unshare", "-m", "sh", "-c", mountThenRun, outside.path(), "true"},
+                 EnvironmentWith({}), tree.path(), std::nullopt, 30);
   if (allowed.exitCode != 0) GTEST_SKIP() << "no private mount namespace here: " << allowed.err;
   // Of the same file system, the mounted directory shows the tree's device.
   ScopedTree home({"KELVO.TAB=MNT/*\r\n"});
-  const std::string kelvo = home.PathOf(std::filesystem::path(TheTarget().kelvo).filename().string());
+  const std::string kelvo =
+      home.PathOf(std::filesystem::path(TheTarget().kelvo).filename().string());
   std::filesystem::copy_file(TheTarget().kelvo, kelvo);
-  RunResult run = RunProcess({"unshare", "-m", "sh", "-c", mountThenRun, outside.path(), kelvo, "/S"},
-                             ChildEnvironment(), tree.path(), "yyyy", kRunSeconds);
+  RunResult run =
+      RunProcess({"unshare", "-m", "sh", "-c", mountThenRun, outside.path(), kelvo, "/S"},
+                 ChildEnvironment(), tree.path(), "yyyy", kRunSeconds);
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_TRUE(SameOutput(
       run, Opening('Y').Offer(tree, "A.EXE", 'Y').Offer(tree, "SUB/S.EXE", 'Y').Summary(5)));
