@@ -116,6 +116,5 @@ Climb LeaveSubdirectory() {
   if (climb != Climb::Back) return climb;
   ForgetListings();
   HoldCurrentDirectory(-1);
-  NoteCurrentDevice(up.device);
   return Climb::Back;
 }

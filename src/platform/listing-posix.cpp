@@ -3,6 +3,7 @@
 #include "platform/listing-posix.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,17 +14,6 @@
 const std::string_view kDroppedAtNameEnd = ".";
 
 namespace {
-
-uint64_t currentDevice = 0;
-bool currentDeviceKnown = false;
-
-// The device a listing's directory lies on: a subdirectory on another one is
-// a mount point.
-uint64_t DeviceOf(const Listing& listing) {
-  if (listing.path.empty()) return CurrentDevice();
-  struct stat st;
-  return stat(listing.path.c_str(), &st) == 0 ? st.st_dev : 0;
-}
 
 int CompareFolded(std::string_view a, std::string_view b) {
   size_t n = std::min(a.size(), b.size());
@@ -114,7 +104,8 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
     size = st.st_size;
   } else if (S_ISDIR(st.st_mode)) {
     attributes = kAttrDirectory | ((st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
-    if (st.st_dev != DeviceOf(listing)) attributes |= kAttrReparsePoint;
+    const char* parent = listing.path.empty() ? "." : listing.path.c_str();
+    if (!OnSameMount(AT_FDCWD, parent, AT_FDCWD, path.c_str())) attributes |= kAttrReparsePoint;
   } else if (S_ISLNK(st.st_mode)) {
     // A link is never followed: one to a directory is not entered, one to a
     // file (or to nothing) is removed itself, its target untouched.
@@ -129,29 +120,6 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
   entry.size = size;
   return true;
 }
-
-std::string DirectoryOf(std::string_view path) {
-  if (path.find('/') == std::string_view::npos) return {};
-  std::string resolved = ResolveLiteralPath(PathPart(path));
-  if (resolved.back() != '/') resolved += '/';
-  return resolved;
-}
-
-uint64_t CurrentDevice() {
-  if (!currentDeviceKnown) {
-    struct stat here;
-    currentDevice = stat(".", &here) == 0 ? here.st_dev : 0;
-    currentDeviceKnown = true;
-  }
-  return currentDevice;
-}
-
-void NoteCurrentDevice(uint64_t device) {
-  currentDevice = device;
-  currentDeviceKnown = true;
-}
-
-void ForgetCurrentDevice() { currentDeviceKnown = false; }
 
 std::string ResolveLiteralPath(std::string_view path) {
   std::string whole(path);

@@ -1,5 +1,5 @@
 // What the POSIX layer adds to the listings: names found without regard to
-// ASCII case along a whole path, and the device a descent must stay on.
+// ASCII case along a whole path, and the mount a descent must stay on.
 // Internal to platform-posix.
 #pragma once
 
@@ -8,11 +8,12 @@
 
 #include "platform/listing/listing.h"
 
-// The device of the current directory, known from entering it or asked for
-// once; forgotten where the directory changed in another way.
-uint64_t CurrentDevice();
-void NoteCurrentDevice(uint64_t device);
-void ForgetCurrentDevice();
+// True when the directory `child` lies on the mount of the directory
+// `parent`, each named relative to a descriptor (AT_FDCWD for the current
+// directory), or the descriptor itself where the name is "". Any mount point
+// is another mount, a bind mount of the same file system included; neither
+// name is followed where it is a link.
+bool OnSameMount(int parentAt, const char* parent, int childAt, const char* child);
 
 // The current directory as entered, open for reading: its listing is then
 // read through this descriptor instead of opening the directory again. Takes

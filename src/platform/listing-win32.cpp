@@ -54,5 +54,3 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
 }
 
 bool ListedBefore(const ListedEntry& a, const ListedEntry& b) { return a.orderKey < b.orderKey; }
-
-std::string DirectoryOf(std::string_view path) { return std::string(PathPart(path)); }

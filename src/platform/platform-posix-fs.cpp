@@ -68,19 +68,50 @@ void StartFileSystem(const char* argv0) {
 
 std::string ProgramPath() { return programPath; }
 
+namespace {
+
+// Removes a file below a directory part from the directory reached by
+// opening each component from the one before it, never through a link and
+// never onto another mount: a component swapped for a link while a question
+// waited leads nowhere.
+bool UnlinkBelow(const std::string& dirPath, const std::string& leaf) {
+  int at = AT_FDCWD;
+  bool reached = true;
+  for (size_t pos = 0; reached && pos < dirPath.size();) {
+    size_t end = dirPath.find('/', pos);
+    std::string component = dirPath.substr(pos, end - pos);
+    int fd = openat(at, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    reached = fd >= 0 && OnSameMount(at, at == AT_FDCWD ? "." : "", fd, "");
+    if (at != AT_FDCWD) close(at);
+    at = fd;
+    pos = end + 1;
+  }
+  // The file is judged again where it is now: a writable file or a link.
+  struct stat st;
+  bool removed = reached && fstatat(at, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                 ((S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR)) || S_ISLNK(st.st_mode)) &&
+                 unlinkat(at, leaf.c_str(), 0) == 0;
+  if (at >= 0) close(at);
+  return removed;
+}
+
+}  // namespace
+
 bool RemoveFile(std::string_view name) {
   std::string_view leaf = NamePart(name);
   // "*" and "?" are plain characters of a POSIX name: a file called
   // "notes.~*" that a search found is deleted by that name.
-  if (leaf.empty()) return false;
-  const std::shared_ptr<Listing>& listing = ListingFor(DirectoryOf(name));
+  std::string dirPath;
+  if (leaf.empty() || !ReachDirectoryOf(name, dirPath)) return false;
+  const std::shared_ptr<Listing>& listing = ListingFor(dirPath);
   int32_t i = FindLiteral(*listing, leaf);
   if (i < 0) return false;
   ListedEntry& entry = listing->entries[i];
   if (!CurrentAttributes(*listing, entry)) return false;
   if ((entry.attributes & ~kAttrHidden) != kAttrArchive) return false;
-  std::string path = listing->path + entry.name;
-  if (unlink(path.c_str()) != 0) return false;
+  if (!listing->path.empty() ? !UnlinkBelow(listing->path, entry.name)
+                             : unlink(entry.name.c_str()) != 0)
+    return false;
   entry.removed = true;
   return true;
 }
@@ -112,9 +143,6 @@ bool ChangeDirectory(std::string_view path) {
   }
   ForgetListings();
   HoldCurrentDirectory(-1);
-  // A descent enters no directory on another device, so ".." is on the
-  // device it left.
-  if (target != "..") ForgetCurrentDevice();
   TrackChange(target);
   return true;
 }
@@ -131,7 +159,7 @@ bool EnterSubdirectory(std::string_view name) {
 #endif
   if (fd < 0) return false;
   struct stat inside;
-  bool entered = fstat(fd, &inside) == 0 && inside.st_dev == CurrentDevice() && fchdir(fd) == 0;
+  bool entered = fstat(fd, &inside) == 0 && OnSameMount(AT_FDCWD, ".", fd, "") && fchdir(fd) == 0;
   if (!entered) {
     close(fd);
     return false;
@@ -141,7 +169,6 @@ bool EnterSubdirectory(std::string_view name) {
   int held = readable ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : fd;
   ForgetListings();
   HoldCurrentDirectory(readable ? fd : -1);
-  NoteCurrentDevice(inside.st_dev);
   NoteLevelEntered(leaf, inside, held);
   return true;
 }

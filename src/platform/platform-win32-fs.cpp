@@ -16,14 +16,36 @@ std::string ProgramPath() {
   return std::string(path, n);
 }
 
+namespace {
+
+// Each directory of a directory part, asked again just before a deletion
+// below it: one made a link, junction or mount point while a question waited
+// is not followed.
+bool PlainDirectoriesAlong(const std::string& dirPath) {
+  for (size_t end = dirPath.find('\\'); end != std::string::npos;
+       end = dirPath.find('\\', end + 1)) {
+    DWORD attributes = GetFileAttributesA(dirPath.substr(0, end).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool RemoveFile(std::string_view name) {
-  if (name.find('\0') != std::string_view::npos) return false;
+  // "/" separates names to the system but never stands in one: a name
+  // holding it would lead elsewhere.
+  if (name.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos) return false;
+  std::string dirPath;
+  if (!ReachDirectoryOf(name, dirPath)) return false;
   // The entry's own spelling names the same file; given it, a system whose
   // names are case-sensitive underneath (Wine) need not search the directory.
-  Listing* listing = CachedListing(DirectoryOf(name));
+  Listing* listing = CachedListing(dirPath);
   int32_t i = listing != nullptr ? FindLiteral(*listing, NamePart(name)) : -1;
   std::string target = i >= 0 ? listing->path + listing->entries[i].name : std::string(name);
-  if (!DeleteFileA(target.c_str())) return false;
+  if (!PlainDirectoriesAlong(dirPath) || !DeleteFileA(target.c_str())) return false;
   if (i >= 0) listing->entries[i].removed = true;
   return true;
 }

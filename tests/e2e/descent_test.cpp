@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "expect.h"
 #include "runner.h"
 #include "tree.h"
@@ -62,6 +64,32 @@ TEST(Descent, DotReadOnlyAndLinkedDirectoriesAreNeverEntered) {
             (Names{".cache/", ".cache/C.EXE", ".cache/C.PAS", "A.PAS", "OUT->" + outside.path(),
                    "RO/", "RO/R.EXE", "RO/R.PAS", "SUB/", "SUB/S.PAS", "SUB/UP->.."}));
   EXPECT_EQ(outside.Left(), outsideBefore);
+}
+
+TEST(Descent, BindMountInsideTheTreeIsNeitherEnteredNorSearchedByAMask) {
+  if (UnderWine())
+    GTEST_SKIP() << "Wine makes no volume mount point, and a Unix bind mount is none; on "
+                    "Windows a mount point is a reparse point, passed over as links are";
+  ScopedTree outside({"L.PAS", "L.EXE=out"});
+  ScopedTree tree({"A.PAS", "A.EXE=12", "MNT/", "SUB/S.PAS", "SUB/S.EXE=345"});
+  // Made in a mount namespace of the run's own, the mount ends with the run.
+  const std::string mountThenRun = "mount --bind \"$0\" MNT && exec \"$@\"";
+  RunResult allowed =
+      RunProcess({"unshare", "-m", "sh", "-c", mountThenRun, outside.path(), "true"},
+                 EnvironmentWith({}), tree.path(), std::nullopt, 30);
+  if (allowed.exitCode != 0) GTEST_SKIP() << "no private mount namespace here: " << allowed.err;
+  // Of the same file system, the mounted directory shows the tree's device.
+  ScopedTree home({"KELVO.TAB=MNT/*\r\n"});
+  const std::string kelvo =
+      home.PathOf(std::filesystem::path(TheTarget().kelvo).filename().string());
+  std::filesystem::copy_file(TheTarget().kelvo, kelvo);
+  RunResult run =
+      RunProcess({"unshare", "-m", "sh", "-c", mountThenRun, outside.path(), kelvo, "/S"},
+                 ChildEnvironment(), tree.path(), "yyyy", kRunSeconds);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(SameOutput(
+      run, Opening('Y').Offer(tree, "A.EXE", 'Y').Offer(tree, "SUB/S.EXE", 'Y').Summary(5)));
+  EXPECT_EQ(outside.Left(), (Names{"L.EXE", "L.PAS"}));
 }
 
 TEST(Descent, EmptyTreePrintsNothingBetweenQuestionAndSummary) {

@@ -45,6 +45,32 @@ TEST(Faults, DerivedFileRemovedOrMadeReadOnlyWhileItsQuestionWaitsIsReportedAndK
   }
 }
 
+TEST(Faults, DirectoryOfAMaskSwappedForALinkWhileItsQuestionWaitsIsNotFollowed) {
+  // SUB/*.BAK finds SUB's X.BAK; while its question waits SUB is moved away
+  // and a link to VICTIM put in its place. The file asked about is gone from
+  // where it was found, and VICTIM's of the same name stays.
+  const std::string s = UnderWine() ? "\\" : "/";
+  ScopedTree tree({"SUB/X.BAK=inner", "VICTIM/X.BAK=victim"});
+  ScopedTree home({"KELVO.TAB=SUB" + s + "*.BAK\r\n", "KELVO.EXT=.NONE .X\r\n"});
+  const std::string program =
+      home.PathOf(std::filesystem::path(TheTarget().kelvo).filename().string());
+  std::filesystem::copy_file(TheTarget().kelvo, program);
+  BackgroundProcess kelvo(CommandFor(program, {}), ChildEnvironment(), tree.path());
+  kelvo.Send("y");
+  ASSERT_TRUE(kelvo.WaitUntilReading());
+  ASSERT_EQ(rename(tree.PathOf("SUB").c_str(), tree.PathOf("MOVED").c_str()), 0);
+  ASSERT_EQ(symlink("VICTIM", tree.PathOf("SUB").c_str()), 0);
+  kelvo.Send("y");
+  RunResult run = kelvo.Finish(kRunSeconds);
+  EXPECT_EQ(run.exitCode, 2) << run.err;
+  EXPECT_TRUE(SameOutput(run, Opening('Y')
+                                  .Offer(tree, "SUB" + s + "X.BAK", 'Y')
+                                  .CannotRemove(tree, "SUB" + s + "X.BAK")
+                                  .Summary(0)));
+  EXPECT_EQ(tree.Left(),
+            (Names{"MOVED/", "MOVED/X.BAK", "SUB->VICTIM", "VICTIM/", "VICTIM/X.BAK"}));
+}
+
 // The order a run offers `names` (of files in `tree`) in: Wine lists
 // siblings in the order the file system keeps them, so a run that answers
 // by position first asks a run that answers nothing.

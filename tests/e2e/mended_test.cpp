@@ -1,8 +1,12 @@
 // Rule and mask lines that would make a careless sweep delete a file nobody
 // named.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 
 #include "expect.h"
 #include "runner.h"
@@ -31,6 +35,54 @@ TEST(Mended, MaskWithDirectoryPartDeletesTheFileItFound) {
     if (dir != "SUB") continue;
     std::string sub = UnderWine() ? "SUB\\X.BAK" : "SUB/X.BAK";
     EXPECT_TRUE(SameOutput(run, Opening('Y').Offer(tree, sub, 'Y').Summary(5)));
+  }
+}
+
+// A directory outside every tree whose absolute name is short enough for a
+// mask of 12 characters, removed with what it holds at the end.
+struct ShortAbsoluteDirectory {
+  std::string path;
+  explicit ShortAbsoluteDirectory(const char* format) {
+    for (int tries = 0, n = getpid(); tries < 100 && path.empty(); ++tries, ++n) {
+      char name[32];
+      snprintf(name, sizeof name, format, n % 100);
+      if (mkdir(name, 0755) == 0) path = name;
+    }
+  }
+  ~ShortAbsoluteDirectory() {
+    if (!path.empty()) std::filesystem::remove_all(path);
+  }
+};
+
+TEST(Mended, MaskOrDerivedWordLeadingOutOfTheDirectoryOrIntoAHiddenOneFindsNothing) {
+  // Each run cleans "in". Its directory part may name only plain
+  // subdirectories below it: not "..", not an absolute directory (by a drive
+  // too, on Windows), not a hidden one, not one reached through a link.
+  const std::string s = UnderWine() ? "\\" : "/";
+  ShortAbsoluteDirectory elsewhere("/tmp/k%02d");
+  ASSERT_FALSE(elsewhere.path.empty());
+  std::string absolute = elsewhere.path;
+  if (UnderWine()) std::replace(absolute.begin(), absolute.end(), '/', '\\');
+  std::vector<Names> cases = {
+      {"KELVO.TAB=.." + s + "x" + s + "*\r\n"},
+      {"KELVO.TAB=" + absolute + s + "*\r\n"},
+      {"KELVO.TAB=.hid" + s + "*\r\n"},
+      {"KELVO.TAB=." + s + "*\r\n"},
+      {"KELVO.TAB=up" + s + "*\r\n"},
+      {"KELVO.EXT=.PAS " + s + ".." + s + ".." + s + "x" + s + "keep.txt\r\n"},
+  };
+  if (UnderWine()) cases.push_back({"KELVO.TAB=Z:" + absolute + s + "*\r\n"});
+  for (const Names& companions : cases) {
+    SCOPED_TRACE(companions[0]);
+    ScopedTree tree({"in/A.PAS", "in/A/", "in/.hid/x.txt", "in/up->../x", "x/keep.txt"});
+    const Names before = tree.Left();
+    ASSERT_TRUE(std::filesystem::copy_file(tree.PathOf("x/keep.txt"), elsewhere.path + "/keep.txt",
+                                           std::filesystem::copy_options::overwrite_existing));
+    RunResult run = RunKelvo(tree, Keys("yy").WithArgs({"in"}).WithCompanions(companions));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(SameOutput(run, Opening('Y').Summary(0)));
+    EXPECT_EQ(tree.Left(), before);
+    EXPECT_TRUE(std::filesystem::exists(elsewhere.path + "/keep.txt"));
   }
 }
 

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "common/match.h"
+#include "common/names.h"
 
 namespace {
 
@@ -160,6 +161,27 @@ int32_t NextOfExtension(Listing& listing, std::string_view extension, int32_t fr
       return held;
   }
   return -1;
+}
+
+bool ReachDirectoryOf(std::string_view path, std::string& dirPath) {
+  dirPath.clear();
+  std::string_view rest = PathPart(path);
+  while (!rest.empty()) {
+    size_t end = 0;
+    while (!IsSeparator(rest[end])) ++end;
+    std::string_view name = rest.substr(0, end);
+    // A ":" (Windows) follows a drive or comes before a stream, never a
+    // subdirectory; an empty name begins an absolute path.
+    if (rest[end] != JoinSeparator() || name.empty() || name[0] == '.') return false;
+    Listing& listing = *ListingFor(dirPath);
+    int32_t i = FindLiteral(listing, name);
+    if (i < 0) return false;
+    ListedEntry& entry = listing.entries[i];
+    if (!CurrentAttributes(listing, entry) || entry.attributes != kAttrDirectory) return false;
+    dirPath.append(entry.name).push_back(JoinSeparator());
+    rest.remove_prefix(end + 1);
+  }
+  return true;
 }
 
 bool CurrentAttributes(const Listing& listing, ListedEntry& entry) {

@@ -50,9 +50,6 @@ void ReadDirectory(Listing& listing);
 bool ListedBefore(const ListedEntry& a, const ListedEntry& b);
 // Reads attributes and size of an entry again; false when it is gone.
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry);
-// The listing that holds a name or pattern: its directory part as the
-// system will find it, "" when there is none.
-std::string DirectoryOf(std::string_view path);
 // What the system drops from the end of a name it is given literally.
 extern const std::string_view kDroppedAtNameEnd;
 
@@ -75,6 +72,13 @@ int32_t FindLiteral(Listing& listing, std::string_view name);
 // one whose extension equals `extension` without regard to case. -1 at the
 // end. `from` < 0 starts the walk.
 int32_t NextOfExtension(Listing& listing, std::string_view extension, int32_t from);
+
+// The listing path of the directory part of a name or pattern ("" when it
+// has none), each component spelt as its directory lists it. False, and no
+// listing, unless every component is a plain subdirectory of the one before
+// it, as a descent would enter it: not absolute, no drive, no ".", "..",
+// hidden name, link, mount point or directory with other attribute bits.
+bool ReachDirectoryOf(std::string_view path, std::string& dirPath);
 
 // Attributes read before the program last waited for a key are read again:
 // while a question waited, the file may have changed.

@@ -100,7 +100,9 @@ bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec) {
   std::string_view namePattern = NamePart(pattern);
   // A NUL would end the name the system is given early.
   if (namePattern.empty() || pattern.find('\0') != std::string_view::npos) return false;
-  const std::shared_ptr<Listing>& listing = ListingFor(DirectoryOf(pattern));
+  std::string dirPath;
+  if (!ReachDirectoryOf(pattern, dirPath)) return false;
+  const std::shared_ptr<Listing>& listing = ListingFor(dirPath);
   if (IsLiteralPattern(namePattern)) {
     // A literal name finds at most one entry, so no search stays open.
     int32_t i = FindLiteral(*listing, namePattern);
