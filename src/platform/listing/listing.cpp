@@ -1,5 +1,7 @@
 #include "platform/listing/listing.h"
 
+#include <algorithm>
+#include <functional>
 #include <map>
 
 #include "common/match.h"
@@ -44,6 +46,23 @@ void BuildSlots(Listing& listing, std::vector<int32_t>& slots, Key key, Same sam
   }
 }
 
+// Names equal but for case each chain in listing order, so that the first
+// of them is the chain's head.
+void SortSameNames(Listing& listing) {
+  std::vector<int32_t> chain;
+  for (int32_t& head : listing.nameSlots) {
+    if (head < 0 || listing.entries[head].nextSameName < 0) continue;
+    chain.clear();
+    for (int32_t i = head; i >= 0; i = listing.entries[i].nextSameName) chain.push_back(i);
+    std::stable_sort(chain.begin(), chain.end(), [&listing](int32_t a, int32_t b) {
+      return ListedBefore(listing.entries[a], listing.entries[b]);
+    });
+    head = chain.front();
+    for (size_t k = 0; k < chain.size(); ++k)
+      listing.entries[chain[k]].nextSameName = k + 1 < chain.size() ? chain[k + 1] : -1;
+  }
+}
+
 void HashNames(Listing& listing) {
   for (ListedEntry& entry : listing.entries) entry.nameHash = HashIgnoringCase(entry.name);
   BuildSlots(
@@ -52,6 +71,30 @@ void HashNames(Listing& listing) {
         return a.nameHash == b.nameHash && SameNameIgnoringCase(a.name, b.name);
       },
       [](ListedEntry& e) -> int32_t& { return e.nextSameName; });
+  SortSameNames(listing);
+}
+
+size_t ExactHash(std::string_view name) { return std::hash<std::string_view>()(name); }
+
+// Names byte for byte, hashed only where names equal but for case were
+// looked up: finding one of many such by walking them all would let a
+// directory of them stall the run.
+int32_t FindExact(Listing& listing, std::string_view name) {
+  if (listing.exactSlots.empty())
+    BuildSlots(
+        listing, listing.exactSlots, [](const ListedEntry& e) { return ExactHash(e.name); },
+        [](const ListedEntry& a, const ListedEntry& b) { return a.name == b.name; },
+        [](ListedEntry&) -> int32_t& {
+          static int32_t unused;
+          return unused;
+        });
+  size_t mask = listing.exactSlots.size() - 1;
+  for (size_t slot = ExactHash(name) & mask; listing.exactSlots[slot] >= 0;
+       slot = (slot + 1) & mask) {
+    int32_t held = listing.exactSlots[slot];
+    if (listing.entries[held].name == name) return held;
+  }
+  return -1;
 }
 
 void HashExtensions(Listing& listing) {
@@ -76,25 +119,25 @@ std::shared_ptr<Listing> NewListing(const std::string& dirPath) {
 }
 
 // The entry named `name` without regard to case, the exact one preferred,
-// else the first in order.
+// else the first in order. A slot holds the first of its names not yet
+// deleted, so the deleted ones are passed over once, not at every lookup.
 int32_t LookUpHashed(Listing& listing, std::string_view name) {
   if (listing.nameSlots.empty()) HashNames(listing);
   size_t mask = listing.nameSlots.size() - 1;
   uint32_t hash = HashIgnoringCase(name);
-  int32_t first = -1;
   for (size_t slot = hash & mask; listing.nameSlots[slot] >= 0; slot = (slot + 1) & mask) {
-    int32_t held = listing.nameSlots[slot];
+    int32_t& held = listing.nameSlots[slot];
     const ListedEntry& candidate = listing.entries[held];
     if (candidate.nameHash != hash || !SameNameIgnoringCase(candidate.name, name)) continue;
-    for (int32_t i = held; i >= 0; i = listing.entries[i].nextSameName) {
-      const ListedEntry& entry = listing.entries[i];
-      if (entry.removed) continue;
-      if (entry.name == name) return i;
-      if (first < 0 || ListedBefore(entry, listing.entries[first])) first = i;
-    }
-    break;
+    while (listing.entries[held].removed && listing.entries[held].nextSameName >= 0)
+      held = listing.entries[held].nextSameName;
+    const ListedEntry& first = listing.entries[held];
+    if (first.removed) return -1;
+    if (first.nextSameName < 0 || first.name == name) return held;
+    int32_t exact = FindExact(listing, name);
+    return exact >= 0 && !listing.entries[exact].removed ? exact : held;
   }
-  return first;
+  return -1;
 }
 
 // The same, found among the entries of the name's extension while they are
