@@ -3,7 +3,9 @@
 #include "platform/listing-posix.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -56,17 +58,37 @@ namespace {
 
 int heldDirectory = -1;
 
+// The held descriptor stays open after the read: the sweep reads and deletes
+// the directory's files through it.
 DIR* OpenListed(const Listing& listing) {
   if (listing.path.empty() && heldDirectory >= 0) {
-    int fd = heldDirectory;
-    heldDirectory = -1;
-    if (DIR* dir = fdopendir(fd)) return dir;
-    close(fd);
+    int fd = fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0);
+    if (fd >= 0) {
+      if (DIR* dir = fdopendir(fd)) {
+        rewinddir(dir);
+        return dir;
+      }
+      close(fd);
+    }
   }
   return opendir(listing.path.empty() ? "." : listing.path.c_str());
 }
 
+// Where a listing's entries are named from: the held descriptor of the
+// current directory, or the path of the listing from the current one.
+int DirectoryFd(const Listing& listing) {
+  return listing.path.empty() && heldDirectory >= 0 ? heldDirectory : AT_FDCWD;
+}
+
+std::string NameFrom(const Listing& listing, const ListedEntry& entry) {
+  return listing.path.empty() ? entry.name : listing.path + entry.name;
+}
+
 }  // namespace
+
+bool RemoveEntry(const Listing& listing, const ListedEntry& entry) {
+  return unlinkat(DirectoryFd(listing), NameFrom(listing, entry).c_str(), 0) == 0;
+}
 
 void HoldCurrentDirectory(int fd) {
   if (heldDirectory >= 0) close(heldDirectory);
@@ -101,9 +123,10 @@ bool ListedBefore(const ListedEntry& a, const ListedEntry& b) {
 }
 
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
-  std::string path = listing.path + entry.name;
+  int dir = DirectoryFd(listing);
+  std::string path = NameFrom(listing, entry);
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return false;
+  if (fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   uint32_t attributes;
   int64_t size = 0;
   if (S_ISREG(st.st_mode)) {
@@ -116,7 +139,7 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
     // A link is never followed: one to a directory is not entered, one to a
     // file (or to nothing) is removed itself, its target untouched.
     struct stat target;
-    bool toDirectory = stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    bool toDirectory = fstatat(dir, path.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode);
     attributes = toDirectory ? (kAttrDirectory | kAttrReparsePoint) : kAttrArchive;
   } else {
     attributes = kAttrSystem;

@@ -67,7 +67,7 @@ void StartFileSystem(const char* argv0) {
 
 std::string ProgramPath() { return programPath; }
 
-bool RemoveFile(std::string_view name) {
+bool RemoveFile(std::string_view name, int64_t& size) {
   std::string_view leaf = NamePart(name);
   // "*" and "?" are plain characters of a POSIX name: a file called
   // "notes.~*" that a search found is deleted by that name.
@@ -76,11 +76,13 @@ bool RemoveFile(std::string_view name) {
   int32_t i = FindLiteral(*listing, leaf);
   if (i < 0) return false;
   ListedEntry& entry = listing->entries[i];
+  // Read now, after any question: a file that became read-only, a directory
+  // or nothing while the user was asked is not deleted.
   if (!CurrentAttributes(*listing, entry)) return false;
   if ((entry.attributes & ~kAttrHidden) != kAttrArchive) return false;
-  std::string path = listing->path + entry.name;
-  if (unlink(path.c_str()) != 0) return false;
+  if (!RemoveEntry(*listing, entry)) return false;
   entry.removed = true;
+  size = entry.size;
   return true;
 }
 

@@ -16,15 +16,23 @@ std::string ProgramPath() {
   return std::string(path, n);
 }
 
-bool RemoveFile(std::string_view name) {
+bool RemoveFile(std::string_view name, int64_t& size) {
   if (name.find('\0') != std::string_view::npos) return false;
   // The entry's own spelling names the same file; given it, a system whose
   // names are case-sensitive underneath (Wine) need not search the directory.
   Listing* listing = CachedListing(DirectoryOf(name));
   int32_t i = listing != nullptr ? FindLiteral(*listing, NamePart(name)) : -1;
   std::string target = i >= 0 ? listing->path + listing->entries[i].name : std::string(name);
+  // The size the listing showed, unless the user was asked since: the file
+  // may have changed then, and is read again.
+  ListedEntry unlisted;
+  unlisted.name = target;
+  ListedEntry& entry = i >= 0 ? listing->entries[i] : unlisted;
+  if (i >= 0 ? !CurrentAttributes(*listing, entry) : !ReadEntryAttributes(Listing{}, unlisted))
+    return false;
   if (!DeleteFileA(target.c_str())) return false;
-  if (i >= 0) listing->entries[i].removed = true;
+  if (i >= 0) entry.removed = true;
+  size = entry.size;
   return true;
 }
 
