@@ -36,6 +36,15 @@ int CompareFolded(std::string_view a, std::string_view b) {
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
+// Name order, as a case-preserving file system lists a directory, so that a
+// run announces its files in the same order on every machine. The key holds
+// the first eight bytes folded.
+bool NameOrderBefore(const ListedEntry& a, const ListedEntry& b) {
+  if (a.orderKey != b.orderKey) return a.orderKey < b.orderKey;
+  int folded = CompareFolded(a.name, b.name);
+  return folded != 0 ? folded < 0 : a.name < b.name;
+}
+
 // What d_type alone shows of the Windows bits; a link or an unknown type
 // needs an lstat.
 void NoteType(ListedEntry& entry, unsigned char type) {
@@ -111,16 +120,13 @@ void ReadDirectory(Listing& listing) {
     }
   }
   closedir(dir);
+  // Put in order once, so that every later comparison is one of numbers:
+  // names equal but for case would otherwise be compared whole each time.
+  std::sort(listing.entries.begin(), listing.entries.end(), NameOrderBefore);
+  for (size_t i = 0; i < listing.entries.size(); ++i) listing.entries[i].orderKey = i;
 }
 
-// Name order, as a case-preserving file system lists a directory, so that a
-// run announces its files in the same order on every machine. The key holds
-// the first eight bytes folded.
-bool ListedBefore(const ListedEntry& a, const ListedEntry& b) {
-  if (a.orderKey != b.orderKey) return a.orderKey < b.orderKey;
-  int folded = CompareFolded(a.name, b.name);
-  return folded != 0 ? folded < 0 : a.name < b.name;
-}
+bool ListedBefore(const ListedEntry& a, const ListedEntry& b) { return a.orderKey < b.orderKey; }
 
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
   int dir = DirectoryFd(listing);

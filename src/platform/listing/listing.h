@@ -47,7 +47,7 @@ struct Listing {
 // be read leaves no entries.
 void ReadDirectory(Listing& listing);
 // The order in which searches deliver entries: the system's on Windows, name
-// order on POSIX. Entries are put in order only when a search delivers them.
+// order on POSIX, where the reader sorts the entries once and numbers them.
 bool ListedBefore(const ListedEntry& a, const ListedEntry& b);
 // Reads attributes and size of an entry again; false when it is gone.
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry);
