@@ -1,6 +1,5 @@
 #include "platform/listing/listing.h"
 
-#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -29,7 +28,8 @@ size_t SlotsFor(size_t count) {
 
 // Open addressing over entries: `same` says whether an entry belongs to the
 // slot an entry already holds, `link` chains the entries of one slot. Filled
-// backwards, so each chain runs in the order the entries were read.
+// backwards, so each chain runs in the order searches deliver the entries:
+// its head is the first of them.
 template <typename Key, typename Same, typename Link>
 void BuildSlots(Listing& listing, std::vector<int32_t>& slots, Key key, Same same, Link link) {
   slots.assign(SlotsFor(listing.entries.size()), -1);
@@ -46,23 +46,6 @@ void BuildSlots(Listing& listing, std::vector<int32_t>& slots, Key key, Same sam
   }
 }
 
-// Names equal but for case each chain in listing order, so that the first
-// of them is the chain's head.
-void SortSameNames(Listing& listing) {
-  std::vector<int32_t> chain;
-  for (int32_t& head : listing.nameSlots) {
-    if (head < 0 || listing.entries[head].nextSameName < 0) continue;
-    chain.clear();
-    for (int32_t i = head; i >= 0; i = listing.entries[i].nextSameName) chain.push_back(i);
-    std::stable_sort(chain.begin(), chain.end(), [&listing](int32_t a, int32_t b) {
-      return ListedBefore(listing.entries[a], listing.entries[b]);
-    });
-    head = chain.front();
-    for (size_t k = 0; k < chain.size(); ++k)
-      listing.entries[chain[k]].nextSameName = k + 1 < chain.size() ? chain[k + 1] : -1;
-  }
-}
-
 void HashNames(Listing& listing) {
   for (ListedEntry& entry : listing.entries) entry.nameHash = HashIgnoringCase(entry.name);
   BuildSlots(
@@ -71,29 +54,26 @@ void HashNames(Listing& listing) {
         return a.nameHash == b.nameHash && SameNameIgnoringCase(a.name, b.name);
       },
       [](ListedEntry& e) -> int32_t& { return e.nextSameName; });
-  SortSameNames(listing);
 }
 
 size_t ExactHash(std::string_view name) { return std::hash<std::string_view>()(name); }
 
 // Names byte for byte, hashed only where names equal but for case were
 // looked up: finding one of many such by walking them all would let a
-// directory of them stall the run.
+// directory of them stall the run. No two entries share a name.
 int32_t FindExact(Listing& listing, std::string_view name) {
-  if (listing.exactSlots.empty())
-    BuildSlots(
-        listing, listing.exactSlots, [](const ListedEntry& e) { return ExactHash(e.name); },
-        [](const ListedEntry& a, const ListedEntry& b) { return a.name == b.name; },
-        [](ListedEntry&) -> int32_t& {
-          static int32_t unused;
-          return unused;
-        });
-  size_t mask = listing.exactSlots.size() - 1;
-  for (size_t slot = ExactHash(name) & mask; listing.exactSlots[slot] >= 0;
-       slot = (slot + 1) & mask) {
-    int32_t held = listing.exactSlots[slot];
-    if (listing.entries[held].name == name) return held;
+  std::vector<int32_t>& slots = listing.exactSlots;
+  if (slots.empty()) {
+    slots.assign(SlotsFor(listing.entries.size()), -1);
+    for (size_t i = 0; i < listing.entries.size(); ++i) {
+      size_t slot = ExactHash(listing.entries[i].name) & (slots.size() - 1);
+      while (slots[slot] >= 0) slot = (slot + 1) & (slots.size() - 1);
+      slots[slot] = static_cast<int32_t>(i);
+    }
   }
+  size_t mask = slots.size() - 1;
+  for (size_t slot = ExactHash(name) & mask; slots[slot] >= 0; slot = (slot + 1) & mask)
+    if (listing.entries[slots[slot]].name == name) return slots[slot];
   return -1;
 }
 

@@ -32,7 +32,7 @@ struct ListedEntry {
 
 struct Listing {
   std::string path;  // as the program names it: "" for the current directory
-  std::vector<ListedEntry> entries;   // as read; ListedBefore gives their order
+  std::vector<ListedEntry> entries;   // in the order ListedBefore gives
   std::vector<int32_t> nameSlots;     // open-addressing hash, built when first needed
   std::vector<int32_t> exactSlots;    // the same by exact name, built likewise
   std::vector<int32_t> extensionSlots;  // first entry of each extension, likewise
