@@ -25,7 +25,7 @@ static void WriteFileLine(std::string_view message, std::string_view name) {
   WriteLine();
 }
 
-void RemoveOne(std::string_view name, int64_t size) {
+void RemoveOne(std::string_view name) {
   WriteFileLine(text::kRemoving, name);
   if (run.askEachFile) {
     Write(text::kConfirm);
@@ -33,9 +33,10 @@ void RemoveOne(std::string_view name, int64_t size) {
     if (ReadAnswer() == 'N') return;
   }
   bool removed;
+  int64_t size = 0;
   {
     StopGate gate;
-    removed = RemoveFile(name);
+    removed = RemoveFile(name, size);
   }
   if (removed) {
     run.removedBytes += size;
@@ -54,7 +55,7 @@ static void MaskPass() {
     TSearchRec rec;
     bool found = SearchFirst(mask, kFilesOnly, rec);
     while (found) {
-      RemoveOne(std::string(dir) + rec.name, rec.size);
+      RemoveOne(std::string(dir) + rec.name);
       found = SearchNext(rec);
     }
     SearchClose(rec);
@@ -108,17 +109,14 @@ static void RemoveDerived(std::string_view base, const DerivedWords& derived) {
   for (int i = 0; i < derived.count; ++i) {
     candidate.assign(base).append(derived.words[i]);
     TSearchRec rec;
-    if (SearchFirst(candidate, kFilesOnly, rec)) {
-      int64_t size = rec.size;
-      // A pattern stays as built: it is no name of a file and cannot be
-      // deleted.
-      if (kCaseTellsFilesApart && IsLiteralPattern(candidate))
-        candidate.assign(PathPart(candidate)).append(rec.name);
-      SearchClose(rec);
-      RemoveOne(candidate, size);
-    } else {
-      SearchClose(rec);
-    }
+    bool found = SearchFirst(candidate, kFilesOnly, rec);
+    SearchClose(rec);
+    if (!found) continue;
+    // A pattern stays as built: it is no name of a file and cannot be
+    // deleted.
+    if (kCaseTellsFilesApart && IsLiteralPattern(candidate))
+      candidate.assign(PathPart(candidate)).append(rec.name);
+    RemoveOne(candidate);
   }
 }
 

@@ -1,6 +1,7 @@
 // The sweep of the current directory: the mask pass, then the rule pass.
 // Every deletion goes through RemoveOne, which announces the file, asks when
-// askEachFile is set, deletes it and adds its size to removedBytes.
+// askEachFile is set, deletes it and adds its size, as read just before the
+// deletion, to removedBytes.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 void SweepDirectory();
 
 // `name` is relative to the current directory.
-void RemoveOne(std::string_view name, int64_t size);
+void RemoveOne(std::string_view name);
 
 // Cuts the first word off `line`: the text before the first space goes to
 // `word`, the text after it stays in `line`; with no space both become empty.

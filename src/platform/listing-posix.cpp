@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -22,6 +23,15 @@ int CompareFolded(std::string_view a, std::string_view b) {
     if (x != y) return x < y ? -1 : 1;
   }
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+// Name order, as a case-preserving file system lists a directory, so that a
+// run announces its files in the same order on every machine. The key holds
+// the first eight bytes folded.
+bool NameOrderBefore(const ListedEntry& a, const ListedEntry& b) {
+  if (a.orderKey != b.orderKey) return a.orderKey < b.orderKey;
+  int folded = CompareFolded(a.name, b.name);
+  return folded != 0 ? folded < 0 : a.name < b.name;
 }
 
 // What d_type alone shows of the Windows bits; a link or an unknown type
@@ -46,17 +56,37 @@ namespace {
 
 int heldDirectory = -1;
 
+// The held descriptor stays open after the read: the sweep reads and deletes
+// the directory's files through it.
 DIR* OpenListed(const Listing& listing) {
   if (listing.path.empty() && heldDirectory >= 0) {
-    int fd = heldDirectory;
-    heldDirectory = -1;
-    if (DIR* dir = fdopendir(fd)) return dir;
-    close(fd);
+    int fd = fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0);
+    if (fd >= 0) {
+      if (DIR* dir = fdopendir(fd)) {
+        rewinddir(dir);
+        return dir;
+      }
+      close(fd);
+    }
   }
   return opendir(listing.path.empty() ? "." : listing.path.c_str());
 }
 
+// Where a listing's entries are named from: the held descriptor of the
+// current directory, or the path of the listing from the current one.
+int DirectoryFd(const Listing& listing) {
+  return listing.path.empty() && heldDirectory >= 0 ? heldDirectory : AT_FDCWD;
+}
+
+std::string NameFrom(const Listing& listing, const ListedEntry& entry) {
+  return listing.path.empty() ? entry.name : listing.path + entry.name;
+}
+
 }  // namespace
+
+bool RemoveEntry(const Listing& listing, const ListedEntry& entry) {
+  return unlinkat(DirectoryFd(listing), NameFrom(listing, entry).c_str(), 0) == 0;
+}
 
 void HoldCurrentDirectory(int fd) {
   if (heldDirectory >= 0) close(heldDirectory);
@@ -79,24 +109,22 @@ void ReadDirectory(Listing& listing) {
     }
   }
   closedir(dir);
+  // Put in order once, so that every later comparison is one of numbers:
+  // names equal but for case would otherwise be compared whole each time.
+  std::sort(listing.entries.begin(), listing.entries.end(), NameOrderBefore);
+  for (size_t i = 0; i < listing.entries.size(); ++i) listing.entries[i].orderKey = i;
   // A descent keeps the listing of every level it stands below: room left
   // over in each would add up in a deep tree.
   if (listing.entries.capacity() > 2 * listing.entries.size()) listing.entries.shrink_to_fit();
 }
 
-// Name order, as a case-preserving file system lists a directory, so that a
-// run announces its files in the same order on every machine. The key holds
-// the first eight bytes folded.
-bool ListedBefore(const ListedEntry& a, const ListedEntry& b) {
-  if (a.orderKey != b.orderKey) return a.orderKey < b.orderKey;
-  int folded = CompareFolded(a.name, b.name);
-  return folded != 0 ? folded < 0 : a.name < b.name;
-}
+bool ListedBefore(const ListedEntry& a, const ListedEntry& b) { return a.orderKey < b.orderKey; }
 
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
-  std::string path = listing.path + entry.name;
+  int dir = DirectoryFd(listing);
+  std::string path = NameFrom(listing, entry);
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return false;
+  if (fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   uint32_t attributes;
   int64_t size = 0;
   if (S_ISREG(st.st_mode)) {
@@ -110,7 +138,7 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
     // A link is never followed: one to a directory is not entered, one to a
     // file (or to nothing) is removed itself, its target untouched.
     struct stat target;
-    bool toDirectory = stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    bool toDirectory = fstatat(dir, path.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode);
     attributes = toDirectory ? (kAttrDirectory | kAttrReparsePoint) : kAttrArchive;
   } else {
     attributes = kAttrSystem;

@@ -16,9 +16,13 @@
 bool OnSameMount(int parentAt, const char* parent, int childAt, const char* child);
 
 // The current directory as entered, open for reading: its listing is then
-// read through this descriptor instead of opening the directory again. Takes
-// the descriptor; -1 lets go of one held and not yet read.
+// read, and its files looked at and deleted, through this descriptor instead
+// of by name. Takes the descriptor; -1 lets go of the one held.
 void HoldCurrentDirectory(int fd);
+
+// Deletes a listed file: one request, through the held descriptor where the
+// listing is the current directory's.
+bool RemoveEntry(const Listing& listing, const ListedEntry& entry);
 
 // A path in which each component that does not exist as written is replaced
 // by an entry equal to it without regard to ASCII case, where there is one.

@@ -97,7 +97,7 @@ bool UnlinkBelow(const std::string& dirPath, const std::string& leaf) {
 
 }  // namespace
 
-bool RemoveFile(std::string_view name) {
+bool RemoveFile(std::string_view name, int64_t& size) {
   std::string_view leaf = NamePart(name);
   // "*" and "?" are plain characters of a POSIX name: a file called
   // "notes.~*" that a search found is deleted by that name.
@@ -107,12 +107,15 @@ bool RemoveFile(std::string_view name) {
   int32_t i = FindLiteral(*listing, leaf);
   if (i < 0) return false;
   ListedEntry& entry = listing->entries[i];
+  // Read now, after any question: a file that became read-only, a directory
+  // or nothing while the user was asked is not deleted.
   if (!CurrentAttributes(*listing, entry)) return false;
   if ((entry.attributes & ~kAttrHidden) != kAttrArchive) return false;
-  if (!listing->path.empty() ? !UnlinkBelow(listing->path, entry.name)
-                             : unlink(entry.name.c_str()) != 0)
-    return false;
+  bool removed = listing->path.empty() ? RemoveEntry(*listing, entry)
+                                        : UnlinkBelow(listing->path, entry.name);
+  if (!removed) return false;
   entry.removed = true;
+  size = entry.size;
   return true;
 }
 

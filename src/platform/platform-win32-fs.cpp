@@ -34,7 +34,7 @@ bool PlainDirectoriesAlong(const std::string& dirPath) {
 
 }  // namespace
 
-bool RemoveFile(std::string_view name) {
+bool RemoveFile(std::string_view name, int64_t& size) {
   // "/" separates names to the system but never stands in one: a name
   // holding it would lead elsewhere.
   if (name.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos) return false;
@@ -45,8 +45,16 @@ bool RemoveFile(std::string_view name) {
   Listing* listing = CachedListing(dirPath);
   int32_t i = listing != nullptr ? FindLiteral(*listing, NamePart(name)) : -1;
   std::string target = i >= 0 ? listing->path + listing->entries[i].name : std::string(name);
+  // The size the listing showed, unless the user was asked since: the file
+  // may have changed then, and is read again.
+  ListedEntry unlisted;
+  unlisted.name = target;
+  ListedEntry& entry = i >= 0 ? listing->entries[i] : unlisted;
+  if (i >= 0 ? !CurrentAttributes(*listing, entry) : !ReadEntryAttributes(Listing{}, unlisted))
+    return false;
   if (!PlainDirectoriesAlong(dirPath) || !DeleteFileA(target.c_str())) return false;
-  if (i >= 0) listing->entries[i].removed = true;
+  if (i >= 0) entry.removed = true;
+  size = entry.size;
   return true;
 }
 

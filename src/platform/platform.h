@@ -26,9 +26,9 @@ constexpr uint32_t kEveryEntry = 0x3F;
 // Added to a set, passes over every entry without the directory bit as well,
 // so a search for subdirectories need not look at each file.
 constexpr uint32_t kOnlyDirectories = 0x10000;
-// Added to a set, says that only the names found are used: size and
-// attributes may be left unread where the directory read alone shows that
-// an entry passes.
+// Added to a set, says that only the names found are used: a directory's
+// attributes, too, may be left unread where the directory read alone shows
+// that it passes. A file's always are.
 constexpr uint32_t kNamesOnly = 0x20000;
 
 // The attribute filter of the searches: an entry with a hidden, system,
@@ -41,7 +41,9 @@ inline bool PassesFilter(uint32_t attributes, uint32_t attrSet) {
 
 struct SearchState;  // the platform's open search
 
-// One directory-search result. `size` is the full 64-bit size.
+// One directory-search result. For a file, `size` and the read-only bit are
+// what the directory read showed, which on POSIX is nothing: RemoveFile reads
+// them. `size` is the full 64-bit size.
 struct TSearchRec {
   std::string name;
   int64_t size = 0;
@@ -101,7 +103,8 @@ std::string Utf16AsNames(std::u16string_view text);
 // Deletes one file named literally; fails for a read-only file and for
 // anything that is not a file or a link. "*" and "?" are no wildcards here:
 // Windows refuses a name holding them, POSIX takes them as characters.
-bool RemoveFile(std::string_view name);
+// `size`: the file's size, read just before it is deleted (0 for a link).
+bool RemoveFile(std::string_view name, int64_t& size);
 
 // Enters a directory; CurrentDirectory reports where the process stands
 // (a drive root ends in the separator, other directories do not). A descent

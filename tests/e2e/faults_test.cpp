@@ -21,27 +21,33 @@ namespace {
 
 TEST(Faults, DerivedFileRemovedOrMadeReadOnlyWhileItsQuestionWaitsIsReportedAndKept) {
   // Removed, or made read-only (under Wine that is the Windows attribute):
-  // the file is judged as it is once the answer comes.
-  for (bool removed : {true, false}) {
-    SCOPED_TRACE(removed ? "removed" : "made read-only");
+  // the file is judged as it is once the answer comes. Grown, it is
+  // counted at the size it has when it is deleted.
+  enum Change { kRemoved, kMadeReadOnly, kGrown };
+  for (Change change : {kRemoved, kMadeReadOnly, kGrown}) {
+    SCOPED_TRACE(change == kRemoved        ? "removed"
+                 : change == kMadeReadOnly ? "made read-only"
+                                           : "grown");
     ScopedTree tree({"A.PAS", "A.EXE=12", "A.TPU=345", "B.PAS", "B.EXE=6789"});
     BackgroundProcess kelvo(CommandFor(TheTarget().kelvo, {}), ChildEnvironment(), tree.path());
     kelvo.Send("y");
     ASSERT_TRUE(kelvo.WaitUntilReading());
-    if (removed)
+    if (change == kRemoved)
       std::filesystem::remove(tree.PathOf("A.EXE"));
-    else
+    else if (change == kMadeReadOnly)
       ASSERT_EQ(chmod(tree.PathOf("A.EXE").c_str(), 0444), 0);
+    else
+      tree.Add("A.EXE=1234567890");
     kelvo.Send("yyy");
     RunResult run = kelvo.Finish(kRunSeconds);
-    EXPECT_EQ(run.exitCode, 2) << run.err;
-    EXPECT_TRUE(SameOutput(run, Opening('Y')
-                                    .Offer(tree, "A.EXE", 'Y')
-                                    .CannotRemove(tree, "A.EXE")
-                                    .Offer(tree, "A.TPU", 'Y')
-                                    .Offer(tree, "B.EXE", 'Y')
-                                    .Summary(7)));
-    EXPECT_EQ(tree.Left(), (removed ? Names{"A.PAS", "B.PAS"} : Names{"A.EXE", "A.PAS", "B.PAS"}));
+    Transcript expected = Opening('Y');
+    expected.Offer(tree, "A.EXE", 'Y');
+    if (change != kGrown) expected.CannotRemove(tree, "A.EXE");
+    expected.Offer(tree, "A.TPU", 'Y').Offer(tree, "B.EXE", 'Y');
+    EXPECT_EQ(run.exitCode, change == kGrown ? 0 : 2) << run.err;
+    EXPECT_TRUE(SameOutput(run, expected.Summary(change == kGrown ? 17 : 7)));
+    EXPECT_EQ(tree.Left(), (change == kMadeReadOnly ? Names{"A.EXE", "A.PAS", "B.PAS"}
+                                                    : Names{"A.PAS", "B.PAS"}));
   }
 }
 
@@ -125,13 +131,15 @@ TEST(Faults, DirectoryRemovedWhileTheDescentIsInsideItIsLeftAndTheRunGoesOn) {
                                          [&] { std::filesystem::remove_all(outer.PathOf("T/SUB")); });
     EXPECT_EQ(run.exitCode, 2) << run.err;
 
-    // The question is answered into the void; what SUB held after it is
-    // found no more, and the rest is cleaned wherever it comes.
+    // The question is answered into the void; the files listed beside it
+    // are still offered and deleted nowhere, what lay below it is found no
+    // more, and the rest is cleaned wherever it comes.
     Transcript expected = Opening('Y');
     int64_t removed = 0;
     for (size_t i = 0; i < order.size(); ++i) {
       const std::string& name = order[i];
-      if (name == at) {
+      bool besideIt = name.substr(0, name.rfind('/')) == at.substr(0, at.rfind('/'));
+      if (name == at || (i > asked && besideIt)) {
         expected.Offer(outer, name, 'Y').CannotRemove(outer, name);
       } else if (!name.starts_with("T/SUB/") || i < asked) {
         expected.Offer(outer, name, 'Y');

@@ -39,9 +39,9 @@ const std::vector<std::string>& Bases() {
 const std::vector<std::string>& Extensions() {
   static const std::vector<std::string> pool = [] {
     std::vector<std::string> out = {
-        ".PAS", ".pas",   ".FTN",   ".FOR",    ".for",   ".C",       ".c",      ".O",   ".OBJ",
-        ".obj", ".EXE",   ".exe",   ".TPU",    ".tpw",   ".BAK",     ".bak",    ".~pa", ".~",
-        "",     ".class", ".CLASS", ".pascal", ".bakup", ".bak.txt", ".Tpu.old"};
+        ".PAS", ".pas",   ".FTN",   ".FOR",    ".for",   ".C",       ".c",       ".O",   ".OBJ",
+        ".obj", ".EXE",   ".exe",   ".TPU",    ".tpw",   ".BAK",     ".bak",     ".~pa", ".~",
+        "",     ".class", ".CLASS", ".pascal", ".bakup", ".bak.txt", ".Tpu.old", ".gz"};
     if (!UnderWine()) out.insert(out.end(), {".", ".~*", ".bak "});
     return out;
   }();
@@ -65,12 +65,13 @@ const std::vector<std::string> kMasks = {"*.BAK",
                                          "*.c*",
                                          "b.*",
                                          "*.EXE",
-                                         "*.Class"};
+                                         "*.Class",
+                                         "*.gz"};
 const std::vector<std::string> kSources = {".PAS", ".pas", ".C",     ".c",  ".FOR", ".FTN",
                                            ".BAK", ".~pa", ".CLASS", "PAS", "?AS",  "."};
 const std::vector<std::string> kDerived = {".EXE",     ".exe",   ".OBJ", ".O", ".TPU", ".tpw",
                                            ".BAK",     ".FOR",   ".PAS", ".*", ".?XE", ".bak.txt",
-                                           ".Tpu.old", ".class", "X",    ".c"};
+                                           ".Tpu.old", ".class", "X",    ".c", ".Gz"};
 
 std::string RuleLine(Dice& dice) {
   std::string line = dice.Chance(10) ? "  " : "";
@@ -107,6 +108,21 @@ bool Add(Case& c, const std::string& dir, const std::string& name, Node node) {
   c.tree[dir][name] = node;
   if (node.kind == Kind::kDir) c.tree[model::Join(dir, name)];
   return true;
+}
+
+// More than a few entries of an extension the directory holds, as a
+// directory of object files has: names of that extension are then looked up
+// another way.
+void AddManyOfOneExtension(Case& c, const std::string& dir, Dice& dice) {
+  std::vector<std::string> extensions;
+  for (const auto& [name, entry] : c.tree[dir])
+    if (size_t dot = name.rfind('.'); dot != std::string::npos && entry.kind == Kind::kFile)
+      extensions.push_back(name.substr(dot));
+  if (extensions.empty()) return;
+  std::string extension = dice.Pick(extensions);
+  for (int i = 1; i <= 17; ++i)
+    Add(c, dir, "lib" + std::to_string(100 + i) + extension,
+        {Kind::kFile, false, Content(dice), ""});
 }
 
 void AddFiles(Case& c, const std::string& dir, Dice& dice) {
@@ -159,7 +175,10 @@ Case RandomCase(uint32_t seed) {
     if (Add(c, parent, name, {Kind::kDir, dice.Chance(10), "", ""}) && name[0] != '.')
       dirs.push_back(model::Join(parent, name));
   }
-  for (auto& [dir, entries] : c.tree) AddFiles(c, dir, dice);
+  for (auto& [dir, entries] : c.tree) {
+    AddFiles(c, dir, dice);
+    if (dice.Chance(20)) AddManyOfOneExtension(c, dir, dice);
+  }
   return c;
 }
 

@@ -2,6 +2,8 @@
 // order, what goes, and the bytes written about it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "expect.h"
 #include "runner.h"
 #include "tree.h"
@@ -62,11 +64,21 @@ TEST(BuiltInRules, CandidateInOtherCaseIsDeletedAndOneOfExactlyItsNameIsPreferre
   if (UnderWine()) return;
   // Where names differing in case coexist, the one named exactly is found;
   // it sorts between the others, so neither the first nor the last found
-  // without regard to case is it.
-  ScopedTree both({"Prog.PAS", "PROG.EXE=upper", "Prog.EXE=exact!", "prog.EXE=lower"});
-  run = RunKelvo(both, Keys("yy"));
-  EXPECT_TRUE(SameOutput(run, Opening('Y').Offer(both, "Prog.EXE", 'Y').Summary(6)));
-  EXPECT_EQ(both.Left(), (Names{"PROG.EXE", "Prog.PAS", "prog.EXE"}));
+  // without regard to case is it. So too among many files of its extension,
+  // where names are looked up another way.
+  for (int many : {0, 200}) {
+    Names entries = {"Prog.PAS", "PROG.EXE=upper", "Prog.EXE=exact!", "prog.EXE=lower"};
+    Names left = {"PROG.EXE", "Prog.PAS", "prog.EXE"};
+    for (int i = 10; i < 10 + many; ++i) {
+      entries.push_back("lib" + std::to_string(i) + ".EXE");
+      left.push_back(entries.back());
+    }
+    ScopedTree both(entries);
+    run = RunKelvo(both, Keys("yy"));
+    EXPECT_TRUE(SameOutput(run, Opening('Y').Offer(both, "Prog.EXE", 'Y').Summary(6)));
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(both.Left(), left);
+  }
 }
 
 TEST(BuiltInRules, ReadOnlyFileIsReportedAndNotCounted) {

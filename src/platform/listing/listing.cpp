@@ -1,5 +1,6 @@
 #include "platform/listing/listing.h"
 
+#include <functional>
 #include <map>
 
 #include "common/match.h"
@@ -28,7 +29,8 @@ size_t SlotsFor(size_t count) {
 
 // Open addressing over entries: `same` says whether an entry belongs to the
 // slot an entry already holds, `link` chains the entries of one slot. Filled
-// backwards, so each chain runs in the order the entries were read.
+// backwards, so each chain runs in the order searches deliver the entries:
+// its head is the first of them.
 template <typename Key, typename Same, typename Link>
 void BuildSlots(Listing& listing, std::vector<int32_t>& slots, Key key, Same same, Link link) {
   slots.assign(SlotsFor(listing.entries.size()), -1);
@@ -55,6 +57,27 @@ void HashNames(Listing& listing) {
       [](ListedEntry& e) -> int32_t& { return e.nextSameName; });
 }
 
+size_t ExactHash(std::string_view name) { return std::hash<std::string_view>()(name); }
+
+// Names byte for byte, hashed only where names equal but for case were
+// looked up: finding one of many such by walking them all would let a
+// directory of them stall the run. No two entries share a name.
+int32_t FindExact(Listing& listing, std::string_view name) {
+  std::vector<int32_t>& slots = listing.exactSlots;
+  if (slots.empty()) {
+    slots.assign(SlotsFor(listing.entries.size()), -1);
+    for (size_t i = 0; i < listing.entries.size(); ++i) {
+      size_t slot = ExactHash(listing.entries[i].name) & (slots.size() - 1);
+      while (slots[slot] >= 0) slot = (slot + 1) & (slots.size() - 1);
+      slots[slot] = static_cast<int32_t>(i);
+    }
+  }
+  size_t mask = slots.size() - 1;
+  for (size_t slot = ExactHash(name) & mask; slots[slot] >= 0; slot = (slot + 1) & mask)
+    if (listing.entries[slots[slot]].name == name) return slots[slot];
+  return -1;
+}
+
 void HashExtensions(Listing& listing) {
   BuildSlots(
       listing, listing.extensionSlots, [](const ListedEntry& e) { return e.extensionHash; },
@@ -77,25 +100,25 @@ std::shared_ptr<Listing> NewListing(const std::string& dirPath) {
 }
 
 // The entry named `name` without regard to case, the exact one preferred,
-// else the first in order.
+// else the first in order. A slot holds the first of its names not yet
+// deleted, so the deleted ones are passed over once, not at every lookup.
 int32_t LookUpHashed(Listing& listing, std::string_view name) {
   if (listing.nameSlots.empty()) HashNames(listing);
   size_t mask = listing.nameSlots.size() - 1;
   uint32_t hash = HashIgnoringCase(name);
-  int32_t first = -1;
   for (size_t slot = hash & mask; listing.nameSlots[slot] >= 0; slot = (slot + 1) & mask) {
-    int32_t held = listing.nameSlots[slot];
+    int32_t& held = listing.nameSlots[slot];
     const ListedEntry& candidate = listing.entries[held];
     if (candidate.nameHash != hash || !SameNameIgnoringCase(candidate.name, name)) continue;
-    for (int32_t i = held; i >= 0; i = listing.entries[i].nextSameName) {
-      const ListedEntry& entry = listing.entries[i];
-      if (entry.removed) continue;
-      if (entry.name == name) return i;
-      if (first < 0 || ListedBefore(entry, listing.entries[first])) first = i;
-    }
-    break;
+    while (listing.entries[held].removed && listing.entries[held].nextSameName >= 0)
+      held = listing.entries[held].nextSameName;
+    const ListedEntry& first = listing.entries[held];
+    if (first.removed) return -1;
+    if (first.nextSameName < 0 || first.name == name) return held;
+    int32_t exact = FindExact(listing, name);
+    return exact >= 0 && !listing.entries[exact].removed ? exact : held;
   }
-  return first;
+  return -1;
 }
 
 // The same, found among the entries of the name's extension while they are

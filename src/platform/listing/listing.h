@@ -26,14 +26,15 @@ struct ListedEntry {
   uint64_t orderKey = 0;          // for ListedBefore, set by the reader
   uint32_t nameHash = 0;          // HashIgnoringCase of the name, once hashed
   uint32_t extensionHash = 0;     // HashIgnoringCase of the extension
-  int32_t nextSameName = -1;      // next entry equal without regard to case
+  int32_t nextSameName = -1;      // next entry equal without regard to case, in order
   int32_t nextSameExtension = -1; // next entry of that extension
 };
 
 struct Listing {
   std::string path;  // as the program names it: "" for the current directory
-  std::vector<ListedEntry> entries;   // as read; ListedBefore gives their order
+  std::vector<ListedEntry> entries;   // in the order ListedBefore gives
   std::vector<int32_t> nameSlots;     // open-addressing hash, built when first needed
+  std::vector<int32_t> exactSlots;    // the same by exact name, built likewise
   std::vector<int32_t> extensionSlots;  // first entry of each extension, likewise
   uint64_t extensions = 0;            // one bit for each extension present
 };
@@ -46,7 +47,7 @@ struct Listing {
 // be read leaves no entries.
 void ReadDirectory(Listing& listing);
 // The order in which searches deliver entries: the system's on Windows, name
-// order on POSIX. Entries are put in order only when a search delivers them.
+// order on POSIX, where the reader sorts the entries once and numbers them.
 bool ListedBefore(const ListedEntry& a, const ListedEntry& b);
 // Reads attributes and size of an entry again; false when it is gone.
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry);

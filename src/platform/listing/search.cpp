@@ -15,29 +15,28 @@ struct SearchState {
 
 namespace {
 
-void Found(const ListedEntry& entry, TSearchRec& rec) {
+// Whether an entry passes the filter, read no further than that needs: a
+// file is settled by what the directory read showed, as its caller wants its
+// name and no more (its size and read-only bit are read where it is
+// deleted); a directory's bits decide whether the descent enters it, and a
+// link or an entry of unknown type must be looked at.
+bool Passes(const Listing& listing, ListedEntry& entry, uint32_t attrSet, TSearchRec& rec) {
+  bool settled =
+      entry.typeKnown && (!(entry.listedAttributes & kAttrDirectory) || (attrSet & kNamesOnly));
+  if (!settled && !CurrentAttributes(listing, entry)) return false;
+  uint32_t attributes = settled ? entry.listedAttributes : entry.attributes;
+  if (!PassesFilter(attributes, attrSet)) return false;
   rec.name = entry.name;
   rec.size = entry.size;
-  rec.attributes = entry.attributes;
+  rec.attributes = attributes;
+  return true;
 }
 
 bool Deliver(SearchState& state, TSearchRec& rec) {
   Listing& listing = *state.listing;
   while (state.next < state.matched.size()) {
     ListedEntry& entry = listing.entries[state.matched[state.next++]];
-    if (entry.removed) continue;
-    if ((state.attrSet & kNamesOnly) && entry.typeKnown) {
-      // The read alone settles the filter, and the caller wants names only.
-      rec.name = entry.name;
-      rec.size = 0;
-      rec.attributes = 0;
-      return true;
-    }
-    if (!CurrentAttributes(listing, entry)) continue;
-    if (PassesFilter(entry.attributes, state.attrSet)) {
-      Found(entry, rec);
-      return true;
-    }
+    if (!entry.removed && Passes(listing, entry, state.attrSet, rec)) return true;
   }
   return false;
 }
@@ -107,10 +106,7 @@ bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec) {
     // A literal name finds at most one entry, so no search stays open.
     int32_t i = FindLiteral(*listing, namePattern);
     if (i < 0) return false;
-    ListedEntry& entry = listing->entries[i];
-    if (!CurrentAttributes(*listing, entry) || !PassesFilter(entry.attributes, attrSet)) return false;
-    Found(entry, rec);
-    return true;
+    return Passes(*listing, listing->entries[i], attrSet, rec);
   }
   std::vector<int32_t> matched;
   Match(*listing, namePattern, attrSet, matched);
