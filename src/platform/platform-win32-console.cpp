@@ -4,6 +4,8 @@
 // the handler can have it.
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform/listing/listing.h"
 #include "platform/platform.h"
 
@@ -14,6 +16,12 @@ CRITICAL_SECTION gate;
 // keeps it; the break handler then drops its own text instead of waiting.
 CRITICAL_SECTION output;
 volatile LONG outputDropped = 0;
+// Set once the break handler holds the turn for good: its own write goes
+// through a thread it waits for a moment only, as a pipe may be full even
+// with no write of the main flow under way.
+bool writesBounded = false;
+char boundedBytes[512];
+size_t boundedCount = 0;
 HANDLE stdOut = INVALID_HANDLE_VALUE;
 HANDLE stdIn = INVALID_HANDLE_VALUE;
 BreakHandler breakHandler = nullptr;
@@ -61,6 +69,20 @@ bool WriteConverted(HANDLE handle, UINT codePage, const char* bytes, size_t coun
   return true;
 }
 
+DWORD WINAPI WriteBoundedBytes(void*) {
+  WriteAll(stdOut, boundedBytes, boundedCount);
+  return 0;
+}
+
+void WriteBounded(const char* bytes, size_t count) {
+  boundedCount = count < sizeof boundedBytes ? count : sizeof boundedBytes;
+  memcpy(boundedBytes, bytes, boundedCount);
+  HANDLE thread = CreateThread(nullptr, 0, WriteBoundedBytes, nullptr, 0, nullptr);
+  if (thread == nullptr) return;
+  WaitForSingleObject(thread, 500);
+  CloseHandle(thread);
+}
+
 BOOL WINAPI OnControl(DWORD eventType) {
   if (breakHandler == nullptr) return FALSE;
   return breakHandler(eventType) ? TRUE : FALSE;
@@ -88,7 +110,10 @@ bool StdOutTakesUtf8Text() { return false; }
 
 bool WriteStdOut(const char* bytes, size_t count) {
   OutputTurn turn;
-  return turn.dropped() || WriteAll(stdOut, bytes, count);
+  if (turn.dropped()) return true;
+  if (!writesBounded) return WriteAll(stdOut, bytes, count);
+  WriteBounded(bytes, count);
+  return true;
 }
 
 bool WriteConsoleMessage(const char* bytes, size_t count) {
@@ -114,7 +139,10 @@ bool WriteConsoleName(const char* bytes, size_t count) {
 void OutputWithoutWaiting() {
   // A write of the main flow may be over in a moment, or blocked for good.
   for (int tries = 0; tries < 20; ++tries) {
-    if (TryEnterCriticalSection(&output)) return;  // kept: the main flow writes no more
+    if (TryEnterCriticalSection(&output)) {
+      writesBounded = true;  // the turn is kept: the main flow writes no more
+      return;
+    }
     Sleep(5);
   }
   outputDropped = 1;
