@@ -103,7 +103,7 @@ int outputReader = -1;
 std::string home;
 
 std::string TakeOutput() {
-  FlushAll();
+  Flush();
   std::string out;
   char buffer[4096];
   ssize_t n;

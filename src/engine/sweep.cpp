@@ -32,6 +32,9 @@ void RemoveOne(std::string_view name) {
     Flush();
     if (ReadAnswer() == 'N') return;
   }
+  // Whatever was written must be out before the file goes: a run killed
+  // meanwhile leaves no deletion that nothing named.
+  Flush();
   bool removed;
   int64_t size = 0;
   {
@@ -104,17 +107,28 @@ static void KeepWordsThatMayNameAnEntry(DerivedWords& derived) {
   derived.count = kept;
 }
 
+// A source whose base name holds "*" or "?" (a legal POSIX name) makes a
+// candidate that a search would take for a pattern: its derived file is the
+// one of exactly that name, never every file the pattern matches.
+static bool FindCandidate(const std::string& candidate, bool literal, TSearchRec& rec) {
+  bool found = SearchFirst(candidate, kFilesOnly, rec);
+  while (found && literal && !SameNameIgnoringCase(rec.name, NamePart(candidate)))
+    found = SearchNext(rec);
+  return found;
+}
+
 static void RemoveDerived(std::string_view base, const DerivedWords& derived) {
   std::string candidate;
+  bool literal = !IsLiteralPattern(base);
   for (int i = 0; i < derived.count; ++i) {
     candidate.assign(base).append(derived.words[i]);
     TSearchRec rec;
-    bool found = SearchFirst(candidate, kFilesOnly, rec);
+    bool found = FindCandidate(candidate, literal, rec);
     SearchClose(rec);
     if (!found) continue;
     // A pattern stays as built: it is no name of a file and cannot be
     // deleted.
-    if (kCaseTellsFilesApart && IsLiteralPattern(candidate))
+    if (kCaseTellsFilesApart && (literal || IsLiteralPattern(candidate)))
       candidate.assign(PathPart(candidate)).append(rec.name);
     RemoveOne(candidate);
   }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/directory-win32.h"
 #include "platform/listing/listing.h"
 #include "platform/platform.h"
 
@@ -54,7 +55,7 @@ Found IdentityOf(const char* path, bool linkItself, Identity& identity) {
 // Changes to `path` and proves that the process stands in `level` then.
 Climb StepTo(const char* path, const Level& level) {
   Identity here;
-  if (!SetCurrentDirectoryA(path)) {
+  if (!SetAnyCurrentDirectory(path)) {
     DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Climb::Gone
                                                                            : Climb::Unproven;
@@ -91,7 +92,7 @@ bool EnterSubdirectory(std::string_view name) {
   if (way.empty() || lost || name.find('\0') != std::string_view::npos) return false;
   Level level{std::string(name), {}};
   if (IdentityOf(level.name.c_str(), true, level.identity) != Found::Yes) return false;
-  if (!SetCurrentDirectoryA(level.name.c_str())) return false;
+  if (!SetAnyCurrentDirectory(level.name.c_str())) return false;
   Identity here;
   if (IdentityOf(".", false, here) != Found::Yes || !(here == level.identity)) {
     // Swapped meanwhile: back to where the search was made, by identity,

@@ -5,15 +5,17 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <poll.h>
 #include <signal.h>
 #include <string.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "common/cp866.h"
 #include "platform/listing/listing.h"
 #include "platform/platform.h"
+#include "platform/quoting-posix.h"
 
 void StartFileSystem(const char* argv0);
 
@@ -25,8 +27,13 @@ std::vector<std::string> arguments;
 // once, so the break handler converts without calling iconv.
 char terminalText[256][8];
 unsigned char terminalLength[256];
+bool terminalTableBuilt = false;
+// The terminal reads UTF-8 (so does one in a plain-ASCII locale).
+bool terminalUtf8 = true;
 
+bool localeUtf8 = false;
 bool utf8Text = false;
+volatile sig_atomic_t withoutWaiting = 0;
 
 bool termiosSaved = false;
 struct termios savedTermios;
@@ -36,14 +43,23 @@ BreakHandler breakHandler = nullptr;
 volatile sig_atomic_t gateDepth = 0;
 volatile sig_atomic_t pendingSignal = 0;
 
-void WriteAll(const char* bytes, size_t count) {
+// A pipe that polls writable has room for a write of PIPE_BUF bytes, more
+// than the stop message takes, so that write goes at once.
+bool WouldWait(int fd) {
+  struct pollfd out = {fd, POLLOUT, 0};
+  return poll(&out, 1, 0) != 1 || (out.revents & POLLOUT) == 0;
+}
+
+bool WriteAll(int fd, const char* bytes, size_t count) {
   while (count > 0) {
-    ssize_t n = write(STDOUT_FILENO, bytes, count);
+    if (withoutWaiting && WouldWait(fd)) return true;
+    ssize_t n = write(fd, bytes, count);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
+    if (n <= 0) return false;
     bytes += n;
     count -= static_cast<size_t>(n);
   }
+  return true;
 }
 
 bool IsUtf8(const char* codeset) {
@@ -56,6 +72,8 @@ void BuildTerminalTable() {
   // A plain-ASCII locale cannot show Russian at all; today's terminals read
   // UTF-8, so that is what it gets.
   if (codeset == nullptr || strcmp(codeset, "ANSI_X3.4-1968") == 0) codeset = "UTF-8";
+  terminalUtf8 = IsUtf8(codeset);
+  terminalTableBuilt = true;
   iconv_t cd = iconv_open(codeset, "CP866");
   for (int b = 0; b < 256; ++b) {
     terminalText[b][0] = static_cast<char>(b);
@@ -75,6 +93,23 @@ void BuildTerminalTable() {
     }
   }
   if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+}
+
+// Message text converted for the terminal, in pieces, through the table:
+// no allocation, as the break handler writes through here.
+bool WriteTerminalText(int fd, const char* bytes, size_t count) {
+  char out[256];
+  size_t used = 0;
+  for (size_t i = 0; i < count; ++i) {
+    unsigned char b = static_cast<unsigned char>(bytes[i]);
+    if (used + 8 > sizeof out) {
+      if (!WriteAll(fd, out, used)) return false;
+      used = 0;
+    }
+    memcpy(out + used, terminalText[b], terminalLength[b]);
+    used += terminalLength[b];
+  }
+  return WriteAll(fd, out, used);
 }
 
 void RestoreTerminal() {
@@ -119,50 +154,58 @@ void StartPlatform(int argc, char** argv) {
   // ends the run once nobody reads the output, as it ends any filter, so no
   // file goes that nobody saw announced.
   signal(SIGPIPE, SIG_DFL);
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  sigprocmask(SIG_UNBLOCK, &pipeSignal, nullptr);
   for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
   StartFileSystem(argc > 0 ? argv[0] : nullptr);
   setlocale(LC_CTYPE, "");
+  localeUtf8 = IsUtf8(nl_langinfo(CODESET));
   if (isatty(STDOUT_FILENO))
     BuildTerminalTable();
   else
-    utf8Text = IsUtf8(nl_langinfo(CODESET));
+    utf8Text = localeUtf8;
 }
 
 const char* RawCommandLine() { return nullptr; }
 
 std::vector<std::string> SplitArguments() { return arguments; }
 
-bool StdOutIsCharDevice() {
-  struct stat st;
-  return fstat(STDOUT_FILENO, &st) == 0 && S_ISCHR(st.st_mode);
-}
-
 bool StdOutIsConsole() { return isatty(STDOUT_FILENO) != 0; }
 
 bool StdOutTakesUtf8Text() { return utf8Text; }
 
-void WriteStdOut(const char* bytes, size_t count) { WriteAll(bytes, count); }
+bool WriteStdOut(const char* bytes, size_t count) { return WriteAll(STDOUT_FILENO, bytes, count); }
 
-void WriteConsoleMessage(const char* bytes, size_t count) {
-  char out[256];
-  size_t used = 0;
-  for (size_t i = 0; i < count; ++i) {
-    unsigned char b = static_cast<unsigned char>(bytes[i]);
-    if (used + 8 > sizeof out) {
-      WriteAll(out, used);
-      used = 0;
-    }
-    memcpy(out + used, terminalText[b], terminalLength[b]);
-    used += terminalLength[b];
-  }
-  WriteAll(out, used);
+bool WriteConsoleMessage(const char* bytes, size_t count) {
+  return WriteTerminalText(STDOUT_FILENO, bytes, count);
 }
 
-void WriteConsoleName(const char* bytes, size_t count) {
-  std::string shown(bytes, count);
-  for (char& c : shown)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  WriteAll(shown.data(), shown.size());
+bool WriteConsoleName(const char* bytes, size_t count) {
+  std::string shown = QuotedForTerminal(std::string_view(bytes, count), terminalUtf8);
+  return WriteAll(STDOUT_FILENO, shown.data(), shown.size());
+}
+
+void OutputWithoutWaiting() { withoutWaiting = 1; }
+
+void WriteErrorLine(const char* bytes, size_t count) {
+  if (isatty(STDERR_FILENO)) {
+    if (!terminalTableBuilt) BuildTerminalTable();
+    WriteTerminalText(STDERR_FILENO, bytes, count);
+    WriteAll(STDERR_FILENO, "\r\n", 2);
+    return;
+  }
+  std::string line;
+  for (size_t i = 0; i < count; ++i) {
+    char utf8[2];
+    if (localeUtf8)
+      line.append(utf8, Utf8FromCp866(static_cast<unsigned char>(bytes[i]), utf8));
+    else
+      line += bytes[i];
+  }
+  line += localeUtf8 ? "\n" : "\r\n";
+  WriteAll(STDERR_FILENO, line.data(), line.size());
 }
 
 bool ReadKeyPress(char& key) {

@@ -2,12 +2,102 @@
 // answered from the listings.
 #include <windows.h>
 
+#include <cstring>
+#include <cwchar>
+
 #include "common/names.h"
+#include "platform/directory-win32.h"
 #include "platform/listing/listing.h"
 #include "platform/platform.h"
 
 // Room for a path of MAX_PATH characters in UTF-8, up to three bytes each.
 constexpr DWORD kPathBytes = 3 * MAX_PATH + 1;
+
+namespace {
+
+// Where the process stands, as the program names it. The A functions
+// report no directory deeper than MAX_PATH characters, so the text is then
+// kept from what was entered instead.
+std::string trackedDirectory;
+
+// The longest path the wide functions take, and the prefix that lets them.
+constexpr size_t kLongPath = 32767;
+constexpr wchar_t kLongPrefix[] = L"\\\\?\\";
+
+std::string SystemCurrentDirectory() {
+  char path[kPathBytes];
+  DWORD n = GetCurrentDirectoryA(sizeof path, path);
+  if (n == 0 || n >= sizeof path) return {};
+  return std::string(path, n);
+}
+
+// A path in the names' code page as UTF-16, into `wide` (room for kLongPath
+// characters and the prefix); 0 when it does not convert. No allocation: the
+// break handler returns through here.
+size_t WidePath(const char* path, wchar_t* wide, size_t room) {
+  int n = MultiByteToWideChar(CP_ACP, 0, path, -1, wide, static_cast<int>(room));
+  return n > 0 ? static_cast<size_t>(n - 1) : 0;
+}
+
+// Enters a directory the A function will not: a path longer than MAX_PATH
+// goes through the wide function, as it is and then in its "\\?\" form.
+bool SetLongCurrentDirectory(const char* path) {
+  static wchar_t wide[kLongPath + 8];
+  size_t prefix = sizeof kLongPrefix / sizeof kLongPrefix[0] - 1;
+  size_t n = WidePath(path, wide + prefix, kLongPath);
+  if (n == 0) return false;
+  if (SetCurrentDirectoryW(wide + prefix)) return true;
+  // The prefixed form takes no "/" and no relative name: only a full path.
+  static wchar_t full[kLongPath + 8];
+  DWORD length = GetFullPathNameW(wide + prefix, kLongPath, full, nullptr);
+  if (length == 0 || length >= kLongPath || full[0] == L'\\') return false;
+  memcpy(wide, kLongPrefix, prefix * sizeof(wchar_t));
+  memcpy(wide + prefix, full, (length + 1) * sizeof(wchar_t));
+  return SetCurrentDirectoryW(wide) != 0;
+}
+
+// The full path of `path` where the system cannot report the current
+// directory: the wide function knows it whatever its length.
+std::string FullPathOf(std::string_view path) {
+  static wchar_t wide[kLongPath + 8];
+  static wchar_t full[kLongPath + 8];
+  if (WidePath(std::string(path).c_str(), wide, kLongPath) == 0) return {};
+  DWORD length = GetFullPathNameW(wide, kLongPath, full, nullptr);
+  if (length == 0 || length >= kLongPath) return {};
+  const wchar_t* text = full;
+  size_t prefix = sizeof kLongPrefix / sizeof kLongPrefix[0] - 1;
+  if (wcsncmp(text, kLongPrefix, prefix) == 0) text += prefix;
+  int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return {};
+  std::string narrow(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text, -1, narrow.data(), n, nullptr, nullptr);
+  narrow.pop_back();
+  return narrow;
+}
+
+// The directory just entered by `target`: as the system reports it, or,
+// past MAX_PATH, a name entered added to the text and ".." cutting one off;
+// any other path entered there is asked of the wide function.
+void TrackChange(std::string_view target) {
+  std::string system = SystemCurrentDirectory();
+  if (!system.empty()) {
+    trackedDirectory = system;
+  } else if (target == "..") {
+    size_t cut = trackedDirectory.find_last_of('\\');
+    // A drive root keeps its separator.
+    if (cut != std::string::npos) trackedDirectory.resize(cut == 2 ? 3 : cut);
+  } else if (target.find_first_of("\\/:") == std::string_view::npos && target != ".") {
+    trackedDirectory = JoinPath(trackedDirectory, target);
+  } else {
+    trackedDirectory = FullPathOf(".");
+  }
+}
+
+}  // namespace
+
+bool SetAnyCurrentDirectory(const char* path) {
+  return SetCurrentDirectoryA(path) || SetLongCurrentDirectory(path);
+}
 
 std::string ProgramPath() {
   char path[kPathBytes];
@@ -60,18 +150,19 @@ bool RemoveFile(std::string_view name, int64_t& size) {
 
 bool ChangeDirectory(std::string_view path) {
   if (path.empty() || path.find('\0') != std::string_view::npos) return false;
-  if (!SetCurrentDirectoryA(std::string(path).c_str())) return false;
+  if (trackedDirectory.empty()) trackedDirectory = CurrentDirectory();
+  if (!SetAnyCurrentDirectory(std::string(path).c_str())) return false;
   ForgetListings();
+  TrackChange(path);
   return true;
 }
 
-bool ReturnToDirectory(const char* path) { return SetCurrentDirectoryA(path) != 0; }
+bool ReturnToDirectory(const char* path) { return SetAnyCurrentDirectory(path); }
 
 std::string CurrentDirectory() {
-  char path[kPathBytes];
-  DWORD n = GetCurrentDirectoryA(sizeof path, path);
-  if (n == 0 || n >= sizeof path) return {};
-  return std::string(path, n);
+  if (!trackedDirectory.empty()) return trackedDirectory;
+  std::string system = SystemCurrentDirectory();
+  return system.empty() ? FullPathOf(".") : system;
 }
 
 int64_t FreeDiskBytes(uint8_t drive) {

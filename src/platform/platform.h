@@ -161,22 +161,31 @@ std::vector<std::string> SplitArguments();
 
 // --- Console -------------------------------------------------------------
 
-// Standard output is a character device (GetFileType); lines are then
-// written out at once.
-bool StdOutIsCharDevice();
 // Standard output is a console the user reads: text is converted for it.
 bool StdOutIsConsole();
 // Standard output is a file or pipe that takes UTF-8 text: on POSIX, in a
 // locale whose character set is UTF-8. Message text is converted for it and
 // lines end in LF; elsewhere a file or pipe gets code page 866 and CR LF.
 bool StdOutTakesUtf8Text();
+// The writes to standard output write every byte, a short or interrupted
+// write carried on, and are false when the system refuses one.
 // Writes bytes to standard output as they are.
-void WriteStdOut(const char* bytes, size_t count);
+bool WriteStdOut(const char* bytes, size_t count);
 // Writes code page 866 message text to the console, converted so the user
 // can read it. Safe inside the break handler.
-void WriteConsoleMessage(const char* bytes, size_t count);
-// Writes a file or directory name to the console, control bytes shown as "?".
-void WriteConsoleName(const char* bytes, size_t count);
+bool WriteConsoleMessage(const char* bytes, size_t count);
+// Writes a file or directory name to the console so that it cannot be taken
+// for another: on Windows converted, control characters shown as "?"; on a
+// POSIX terminal, a name with a control byte or one that is no text in the
+// terminal's character set quoted as a shell reads it back ('a'$'\r''b').
+bool WriteConsoleName(const char* bytes, size_t count);
+// From now on a write to standard output that would wait (a full pipe, a
+// write of the main flow under way) is dropped and counts as done. For the
+// break handler, once for good.
+void OutputWithoutWaiting();
+// Writes one line of code page 866 message text to standard error, in the
+// form standard output would take it there; a failure is dropped.
+void WriteErrorLine(const char* bytes, size_t count);
 // A file or directory name as it is written to a file or pipe: the bytes the
 // ANSI functions gave before names came in UTF-8, in the system's ANSI code
 // page, with "?" for a character it lacks (never a look-alike). POSIX: as is.
@@ -194,8 +203,8 @@ bool ReadKeyPress(char& key);
 using BreakHandler = int (*)(uint32_t eventType);
 bool SetConsoleCtrlHandler(BreakHandler handler, bool add);
 
-// The stop gate: the main flow holds it around each deletion, directory change
-// and console write, so the break handler never runs in the middle of one.
+// The stop gate: the main flow holds it around each deletion and directory
+// change, so the break handler never runs in the middle of one.
 // The break handler enters it and never leaves it.
 void EnterStopGate();
 void LeaveStopGate();

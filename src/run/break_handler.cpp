@@ -6,14 +6,11 @@
 #include "run/run_state.h"
 
 static int OnBreak(uint32_t) {
-  // Taken for good: the main flow finishes the step it is in and can start
-  // no other deletion, directory change or console write.
+  // Taken for good: the main flow finishes the deletion or directory change
+  // it is in and can start no other.
   EnterStopGate();
   ReturnToDirectory(run.startDirectory.c_str());
-  WriteLine();
-  Write(text::kStopped);
-  WriteLine();
-  FlushAll();
+  WriteStopMessage(text::kStopped);
   return 0;
 }
 

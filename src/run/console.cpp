@@ -1,36 +1,42 @@
 #include "run/console.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "common/cp866.h"
 #include "common/names.h"
 #include "platform/platform.h"
+#include "run/messages.h"
 
 namespace {
 
 constexpr size_t kBufferSize = 128;
 
-// `used` is read by the break handler, which may interrupt the main flow;
-// the stop gate keeps it from seeing a half-done append.
+// Text waits here only until its line ends. The break handler never reads
+// it, so the main flow fills and writes it without holding the stop gate,
+// and an interrupt that comes while a write blocks need not wait for it.
 char buffer[kBufferSize];
 size_t used = 0;
-bool charDevice = false;
 bool console = false;
 bool utf8Text = false;
 bool inputEnded = false;
 
-void WriteOutLocked() {
-  if (used == 0) return;
-  if (console)
-    WriteConsoleMessage(buffer, used);
-  else
-    WriteStdOut(buffer, used);
-  used = 0;
+// What was not written may be an announcement: no file may go after it.
+[[noreturn]] void OutputFailed() {
+  WriteErrorLine(text::kCannotWrite.bytes, text::kCannotWrite.length);
+  std::_Exit(2);
 }
 
-void AppendLocked(const char* bytes, size_t count) {
+void WriteOut() {
+  if (used == 0) return;
+  bool written = console ? WriteConsoleMessage(buffer, used) : WriteStdOut(buffer, used);
+  used = 0;
+  if (!written) OutputFailed();
+}
+
+void Append(const char* bytes, size_t count) {
   while (count > 0) {
-    if (used == kBufferSize) WriteOutLocked();
+    if (used == kBufferSize) WriteOut();
     size_t n = kBufferSize - used < count ? kBufferSize - used : count;
     memcpy(buffer + used, bytes, n);
     used += n;
@@ -39,43 +45,49 @@ void AppendLocked(const char* bytes, size_t count) {
   }
 }
 
-// Message text in the form standard output takes; no allocation, as the
-// break handler writes through here.
-void AppendMessageLocked(std::string_view message) {
-  if (!utf8Text) {
-    AppendLocked(message.data(), message.size());
-    return;
-  }
+// Message text in the form standard output takes, added to `out` as far as
+// `capacity` allows; no allocation, as the break handler writes through here.
+size_t MessageText(std::string_view message, char* out, size_t capacity) {
+  size_t n = 0;
   for (char c : message) {
     char utf8[2];
-    AppendLocked(utf8, Utf8FromCp866(static_cast<unsigned char>(c), utf8));
+    size_t length = utf8Text ? Utf8FromCp866(static_cast<unsigned char>(c), utf8) : 1;
+    if (!utf8Text) utf8[0] = c;
+    if (n + length > capacity) break;
+    memcpy(out + n, utf8, length);
+    n += length;
   }
+  return n;
 }
+
+std::string_view LineEnd() { return utf8Text ? "\n" : "\r\n"; }
 
 }  // namespace
 
 void StartConsole() {
-  charDevice = StdOutIsCharDevice();
   console = StdOutIsConsole();
   utf8Text = StdOutTakesUtf8Text();
 }
 
 void Write(std::string_view message) {
-  StopGate gate;
-  AppendMessageLocked(message);
+  char text[2 * kBufferSize];
+  while (!message.empty()) {
+    std::string_view piece = message.substr(0, kBufferSize);
+    Append(text, MessageText(piece, text, sizeof text));
+    message.remove_prefix(piece.size());
+  }
 }
 
 void WriteName(std::string_view name) {
-  StopGate gate;
   if (console) {
     // Names go to the console whole, so a multi-byte character is never
     // split between two writes.
-    WriteOutLocked();
-    WriteConsoleName(name.data(), name.size());
+    WriteOut();
+    if (!WriteConsoleName(name.data(), name.size())) OutputFailed();
     return;
   }
   std::string bytes = NameForRedirectedOutput(name);
-  AppendLocked(bytes.data(), bytes.size());
+  Append(bytes.data(), bytes.size());
 }
 
 void WriteChar(char ch) { Write(std::string_view(&ch, 1)); }
@@ -98,19 +110,22 @@ std::string FormatInt(int64_t value, int width) {
 void WriteInt(int64_t value, int width) { Write(FormatInt(value, width)); }
 
 void WriteLine() {
-  Write(utf8Text ? "\n" : "\r\n");
+  Write(LineEnd());
   Flush();
 }
 
-void Flush() {
-  if (!charDevice) return;
-  StopGate gate;
-  WriteOutLocked();
-}
+void Flush() { WriteOut(); }
 
-void FlushAll() {
-  StopGate gate;
-  WriteOutLocked();
+void WriteStopMessage(std::string_view message) {
+  OutputWithoutWaiting();
+  char text[512];
+  size_t n = MessageText(LineEnd(), text, sizeof text);
+  n += MessageText(message, text + n, sizeof text - n);
+  n += MessageText(LineEnd(), text + n, sizeof text - n);
+  if (console)
+    WriteConsoleMessage(text, n);
+  else
+    WriteStdOut(text, n);
 }
 
 char ReadAnswer() {

@@ -1,9 +1,10 @@
 // Console output on standard output through a 128-byte buffer, and the Y/N
 // answer reader. Message texts are code page 866 bytes, names are written as
 // the system gives them; lines end in CR LF (a file or pipe that takes UTF-8
-// text gets the messages in UTF-8 and LF line ends). On a character device
-// every line is written out at once, elsewhere the buffer is written when it
-// fills and at exit.
+// text gets the messages in UTF-8 and LF line ends). Every line is written
+// out as it ends, wherever standard output goes, so nothing is asked or
+// deleted before its text is out. A write that fails ends the process with
+// code 2 and one line on standard error: nothing is deleted unannounced.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +20,12 @@ void WriteName(std::string_view name);
 void WriteChar(char ch);
 void WriteInt(int64_t value, int width);
 void WriteLine();
-// Writes the buffer out when standard output is a character device.
+// Writes the buffer out.
 void Flush();
-// Writes the buffer out wherever standard output goes (exit, break handler).
-void FlushAll();
+// The break handler's line end, `message` and line end, written at once and
+// without waiting: the main flow may be stopped halfway through a line or
+// inside a write that nobody reads. Nothing is written after it.
+void WriteStopMessage(std::string_view message);
 
 // The decimal text of `value` with a leading "-" when negative, padded on the
 // left with spaces to `width` characters; never cut.

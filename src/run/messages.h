@@ -15,6 +15,7 @@ inline constexpr Cp866Text kCannotEnter{u8"Не могу сменить ката
 inline constexpr Cp866Text kRemovedSize{u8"Размер удаленных файлов : "};
 inline constexpr Cp866Text kFreed{u8"Освобождено на диске    : "};
 inline constexpr Cp866Text kBytes{u8" байт"};
+inline constexpr Cp866Text kCannotWrite{u8"Не могу записать вывод, удаление остановлено."};
 inline constexpr Cp866Text kStopped{u8"Программа остановлена по Ctrl-Break."};
 inline constexpr Cp866Text kParameterError{u8"Ошибка в параметре:"};
 

@@ -45,7 +45,7 @@ int RunKelvo() {
   InstallBreakHandler();
   CommandLineResult commandLine = ParseCommandLine();
   if (commandLine.endRun) {
-    FlushAll();
+    Flush();
     return commandLine.exitCode;
   }
   int64_t freeBefore = FreeDiskBytes(run.driveNumber);
@@ -62,6 +62,6 @@ int RunKelvo() {
       SweepDirectory();
   }
   WriteSummary(freeBefore);
-  FlushAll();
+  Flush();
   return run.fellShort ? 2 : 0;
 }

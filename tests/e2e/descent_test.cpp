@@ -13,6 +13,7 @@
 
 #include "expect.h"
 #include "runner.h"
+#include "terminal.h"
 #include "tree.h"
 
 namespace e2e {
@@ -99,6 +100,61 @@ TEST(Descent, EmptyTreePrintsNothingBetweenQuestionAndSummary) {
   tree.Add("E/F/G.PAS");
   EXPECT_TRUE(SameOutput(RunKelvo(tree, Recursive("yy")), Opening('Y').Summary(0)));
   EXPECT_EQ(tree.Left(), (Names{"E/", "E/F/", "E/F/G.PAS", "E/F/G/"}));
+}
+
+TEST(Descent, FilesBelowPathsLongerThanMaxPathAreAnnouncedWithTheWholePath) {
+  // Past 260 characters the Windows ANSI calls report no current directory:
+  // a file down there named by a tail from the root would read as a file in
+  // the root at the question. Into a file, at a console, and from a
+  // directory argument that long, the path is whole.
+  constexpr int kLevels = 14;
+  Names files;
+  std::vector<std::string> dirs = {""};
+  for (int level = 1; level <= kLevels; ++level) {
+    char name[32];
+    snprintf(name, sizeof name, "level%02d_abcdefghijklmnop/", level);
+    dirs.push_back(dirs.back() + name);
+    files.push_back(dirs.back() + "L.PAS");
+    files.push_back(dirs.back() + "L.EXE=" + std::string(level, 'x'));
+  }
+  ScopedTree tree(files);
+  const Names all = tree.Left();
+  ASSERT_GT(Shown(tree, dirs.back()).size(), 300u);
+  const std::string no(kLevels, 'n');
+  Transcript offered = Transcript().Banner();
+  for (int level = 1; level <= kLevels; ++level) offered.Offer(tree, dirs[level] + "L.EXE", 'N');
+  EXPECT_TRUE(SameOutput(RunKelvo(tree, Keys(no).WithArgs({"/S", "/N"})), offered.Summary(0)));
+
+  std::unique_ptr<TerminalRun> console = StartAtTerminal(tree, {"/S", "/N"});
+  console->Type(no);
+  EXPECT_EQ(console->Finish(), 0) << console->Screen();
+  // A line longer than the screen is wrapped there.
+  std::string screen = console->Screen();
+  std::erase(screen, '\n');
+  for (int level = 1; level <= kLevels; ++level)
+    EXPECT_EQ(Occurrences(screen, "Удаляется файл:  " + Shown(tree, dirs[level] + "L.EXE")), 1)
+        << level << ": " << screen;
+  EXPECT_EQ(tree.Left(), all);
+
+  // Windows takes the argument in upper case, and names it so.
+  std::string deep = Shown(tree, dirs[kLevels - 1]);
+  deep.pop_back();
+  ASSERT_GT(deep.size(), 260u);
+  RunResult run = RunKelvo(tree, RunOptions().WithArgs({"/S", "/N", "/Y", deep}));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  Transcript bottom = Transcript().Banner();
+  for (int level = kLevels - 1; level <= kLevels; ++level)
+    bottom.Offer(tree, dirs[level] + "L.EXE", 0);
+  bottom.Summary(27);
+  auto upper = [](std::string text) {
+    for (char& c : text) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+    return text;
+  };
+  if (UnderWine())
+    EXPECT_EQ(Readable(upper(MaskFreed(run.out))), Readable(upper(bottom.bytes())));
+  else
+    EXPECT_TRUE(SameOutput(run, bottom));
+  EXPECT_EQ(tree.Left().size(), all.size() - 2);
 }
 
 TEST(Descent, DirectoryThatCannotBeEnteredIsReportedAndSkipped) {

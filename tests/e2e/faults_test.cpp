@@ -77,6 +77,25 @@ TEST(Faults, DirectoryOfAMaskSwappedForALinkWhileItsQuestionWaitsIsNotFollowed) 
             (Names{"MOVED/", "MOVED/X.BAK", "SUB->VICTIM", "VICTIM/", "VICTIM/X.BAK"}));
 }
 
+TEST(Faults, OutputThatCannotBeWrittenStopsTheRunBeforeAnyDeletion) {
+  // No announcement reaches anyone, so no file may go: a full disk, and no
+  // standard output at all. The reason goes to standard error.
+  for (const std::string redirect : {">/dev/full", ">&-"}) {
+    SCOPED_TRACE(redirect);
+    ScopedTree tree({"A.PAS", "A.EXE=12", "B.BAK=3"});
+    const Names all = tree.Left();
+    std::vector<std::string> command = {"bash", "-c", "\"$@\" " + redirect, "bash"};
+    for (const std::string& word : CommandFor(TheTarget().kelvo, {"/N", "/Y"}))
+      command.push_back(word);
+    RunResult run = RunProcess(command, ChildEnvironment(), tree.path(), std::nullopt, kRunSeconds);
+    EXPECT_EQ(run.exitCode, 2) << run.err;
+    EXPECT_NE(run.err.find(Cp866("Не могу записать вывод, удаление остановлено.") + "\r\n"),
+              std::string::npos)
+        << Readable(run.err);
+    EXPECT_EQ(tree.Left(), all);
+  }
+}
+
 // The order a run offers `names` (of files in `tree`) in: Wine lists
 // siblings in the order the file system keeps them, so a run that answers
 // by position first asks a run that answers nothing.

@@ -33,26 +33,28 @@ TEST(Interrupt, SignalWhileAQuestionWaitsEndsTheRunByThatSignal) {
     if (utf8) sig = SIGINT;
     SCOPED_TRACE(strsignal(sig) + std::string(utf8 ? " in UTF-8" : ""));
     ScopedTree tree(kTree);
-    // Output goes to a file, which only a full buffer flushes: the question
-    // shows there too late to wait for, so the wait is for the key's read.
+    // Output goes into a pipe: the question waiting for its key must be
+    // there to read in full, as a user who pipes the run through a pager or
+    // a log sees it, not only once it has been answered.
     BackgroundProcess kelvo(CommandFor(TheTarget().kelvo, {"/S"}),
-                            ChildEnvironment({utf8 ? "LC_ALL=C.UTF-8" : "LC_ALL=C"}), tree.path());
+                            ChildEnvironment({utf8 ? "LC_ALL=C.UTF-8" : "LC_ALL=C"}), tree.path(),
+                            true);
     kelvo.Send("yyy");
     ASSERT_TRUE(kelvo.WaitUntilReading());
+    Transcript asked = Opening('Y')
+                           .Offer(tree, "A.EXE", 'Y')
+                           .Offer(tree, "SUB/B.EXE", 'Y')
+                           .Offer(tree, "SUB/B.TPU", 0);
+    const std::string prompt = std::string(kConfirm) + "  ";
+    EXPECT_EQ(Readable(kelvo.OutputSoFar()),
+              Readable(utf8 ? asked.text() + prompt : asked.bytes() + Cp866(prompt)));
     ASSERT_EQ(kill(kelvo.pid(), sig), 0);
     int status = 0;
     RunResult run = kelvo.Finish(10, &status);
     // Re-raised, so a shell sees 128 + the signal.
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "exit " << run.exitCode;
     // The stop message closes the prompt's line; no summary follows.
-    EXPECT_TRUE(SameOutput(run,
-                           Opening('Y')
-                               .Offer(tree, "A.EXE", 'Y')
-                               .Offer(tree, "SUB/B.EXE", 'Y')
-                               .Offer(tree, "SUB/B.TPU", 0)
-                               .Line(std::string(kConfirm) + "  ")
-                               .Line(kStopped),
-                           utf8));
+    EXPECT_TRUE(SameOutput(run, asked.Line(prompt).Line(kStopped), utf8));
     EXPECT_EQ(tree.Left(), kLeft);
   }
 }

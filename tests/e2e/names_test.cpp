@@ -22,6 +22,17 @@ TEST(Names, LongNamesAreNotMatchedThroughTheirShortAlias) {
   EXPECT_EQ(tree.Left(), (Names{"notes.bakup", "x.exe", "x.pascal", "y.pas"}));
 }
 
+TEST(Names, ASourceNamedWithWildcardsHasOnlyTheDerivedFileOfExactlyItsName) {
+  if (UnderWine()) GTEST_SKIP() << "Windows names cannot hold \"*\" or \"?\"";
+  // *.c makes the derived name *.o, and ?.c makes ?.o: names, never
+  // patterns that would offer a.o and b.o, which no source of theirs made.
+  ScopedTree tree({"*.c", "?.c", "?.o=12", "a.o=3", "b.o=4"});
+  RunResult run = RunKelvo(tree, Keys("yy").WithCompanions({"KELVO.EXT=.c .o\r\n"}));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(SameOutput(run, Opening('Y').Offer(tree, "?.o", 'Y').Summary(2)));
+  EXPECT_EQ(tree.Left(), (Names{"*.c", "?.c", "a.o", "b.o"}));
+}
+
 TEST(Names, ControlBytesInNamesAreWrittenAsTheyAreToAFile) {
   // Only a terminal gets them masked; a file gets the name's own bytes.
   // Answered N: Windows cannot delete a name that holds control characters,

@@ -296,10 +296,33 @@ bool BackgroundProcess::WaitUntilSettled(int seconds) {
   return true;
 }
 
+bool BackgroundProcess::WaitUntilEnded(double seconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    siginfo_t info = {};
+    if (waitid(P_PID, pid_, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_)
+      return true;
+    SleepMilliseconds(2);
+  }
+  return false;
+}
+
+std::string BackgroundProcess::OutputSoFar() {
+  if (!outputPipe_) return ReadAll(out_);
+  int flags = fcntl(out_, F_GETFL);
+  fcntl(out_, F_SETFL, flags | O_NONBLOCK);
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(out_, buffer, sizeof buffer)) > 0) taken_.append(buffer, static_cast<size_t>(n));
+  fcntl(out_, F_SETFL, flags);
+  return taken_;
+}
+
 RunResult BackgroundProcess::Finish(int timeoutSeconds, int* status) {
   close(keys_);
   keys_ = -1;
   RunResult result;
+  result.out = taken_;
   auto drain = [&] {
     char buffer[4096];
     ssize_t n;

@@ -73,8 +73,14 @@ class BackgroundProcess {
   // has been asleep for a tenth of a second: whatever handles a signal sent
   // to it (under Wine a thread of its own) has run or is waiting.
   bool WaitUntilSettled(int seconds = 10);
+  // Waits until the child has ended, neither reaping it nor reading its
+  // output; false after `seconds`.
+  bool WaitUntilEnded(double seconds);
+  // What the child has written so far, without waiting for more.
+  std::string OutputSoFar();
   // Closes the key pipe and waits for the end, reading the output pipe
-  // meanwhile; `status` gets the wait status.
+  // meanwhile; `status` gets the wait status. The output is all the child
+  // wrote, what OutputSoFar took included.
   RunResult Finish(int timeoutSeconds, int* status = nullptr);
 
  private:
@@ -84,6 +90,7 @@ class BackgroundProcess {
   int keys_ = -1;  // the pipe's write end
   int out_ = -1;   // a file, or the output pipe's read end
   bool outputPipe_ = false;
+  std::string taken_;  // read off the output pipe by OutputSoFar
   int err_ = -1;
   bool reaped_ = false;
   std::string command_;  // for the report of a child killed

@@ -69,5 +69,25 @@ TEST(Terminal, OneKeystrokeAnswersOneQuestion) {
   EXPECT_EQ(tree.Left(), (Names{"A.EXE", "A.PAS"}));
 }
 
+TEST(Terminal, NamesThatLookAlikeOrHoldControlsAreQuotedToReadBackAsTheirBytes) {
+  if (UnderWine()) GTEST_SKIP() << "Windows names hold no control characters";
+  // x<CR>y.bak, x<LF>y.bak and x?y.bak are three files: shown alike, the
+  // question about one reads as the question about another. A C1 control
+  // (CSI, in UTF-8 or as a byte of its own) would run a sequence at a
+  // terminal that honours it. Names that show as text are left as they are.
+  ScopedTree tree({"x\ry.bak", "x\ny.bak", "x?y.bak", "\xC2\x9B" "2J.bak", "\x9B" "2J.bak",
+                   "it's.bak", "\xE9t\xE9.bak", "отчёт.bak"});
+  std::unique_ptr<TerminalRun> run = StartAtTerminal(tree, {"/N", "/Y"});
+  EXPECT_EQ(run->Finish(), 0) << run->Screen();
+  const std::string screen = run->Screen();
+  const std::string dir = Shown(tree, "");
+  for (const std::string& shown : {"'" + dir + "x'$'\\r''y.bak'", "'" + dir + "x'$'\\n''y.bak'",
+                                   dir + "x?y.bak", "'" + dir + "'$'\\302\\233''2J.bak'",
+                                   "'" + dir + "'$'\\233''2J.bak'", dir + "it's.bak",
+                                   "'" + dir + "'$'\\351''t'$'\\351''.bak'", dir + "отчёт.bak"})
+    EXPECT_EQ(Occurrences(screen, "Удаляется файл:  " + shown + "\n"), 1) << shown << "\n" << screen;
+  EXPECT_EQ(tree.Left(), Names{});
+}
+
 }  // namespace
 }  // namespace e2e

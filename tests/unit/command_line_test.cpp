@@ -33,10 +33,10 @@ class ParseSite {
 
   // Parses and keeps what was written, so a failure shows the position named.
   CommandLineResult Parse(const Args& arguments) {
-    FlushAll();
+    Flush();
     testing::internal::CaptureStdout();
     CommandLineResult result = ParseArguments(arguments);
-    FlushAll();
+    Flush();
     output_ = testing::internal::GetCapturedStdout();
     return result;
   }

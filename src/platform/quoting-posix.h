@@ -1,0 +1,11 @@
+// Names shown at a terminal so that each reads back as exactly its bytes.
+// Internal to platform-posix.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// `name` as it is when every byte of it shows as text at a terminal that
+// reads UTF-8 (`utf8`) or a single-byte character set; otherwise quoted as
+// a shell reads it back: text runs in '...', the rest as $'\r' or $'\302'.
+std::string QuotedForTerminal(std::string_view name, bool utf8);
