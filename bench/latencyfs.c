@@ -3,12 +3,15 @@
 // does, and counts the requests of each kind it served.
 //
 //     latencyfs BACKING MOUNTPOINT [--delay-us N] [--stats FILE] [--threads N]
+//               [--entry-timeout S] [--attr-timeout S]
 //
 // Runs in the foreground until unmounted (fusermount3 -u MOUNTPOINT), then
 // writes one "name count" line per kind of request to FILE (default: standard
 // error). Listings carry each entry's attributes (readdirplus), as NFS
-// READDIRPLUS and SMB directory queries do; the kernel keeps no attributes or
-// names between requests, so each lookup and attribute read is a round trip.
+// READDIRPLUS and SMB directory queries do. As an NFS client does, the kernel
+// keeps names it looked up for a while (--entry-timeout, default 1 s), but
+// attributes not at all (--attr-timeout, default 0): every attribute read is
+// a round trip.
 // Built by bench.py (cc latencyfs.c $(pkg-config --cflags --libs fuse3)).
 #define FUSE_USE_VERSION 314
 #define _GNU_SOURCE
@@ -36,6 +39,8 @@ static atomic_ulong counts[kKinds];
 static long delayNs = 500000;
 static int backing = -1;
 static const char* statsPath;
+static double entryTimeout = 1.0;
+static double attrTimeout = 0.0;
 
 // Every request pays the round trip before it is served.
 static void Trip(int kind) {
@@ -163,10 +168,8 @@ static int Statfs(const char* path, struct statvfs* st) {
 
 static void* Init(struct fuse_conn_info* conn, struct fuse_config* cfg) {
   (void)conn;
-  // Nothing is kept by the kernel between requests: a name looked up or an
-  // attribute read is asked of the server each time.
-  cfg->entry_timeout = 0;
-  cfg->attr_timeout = 0;
+  cfg->entry_timeout = entryTimeout;
+  cfg->attr_timeout = attrTimeout;
   cfg->negative_timeout = 0;
   cfg->use_ino = 1;
   cfg->readdir_ino = 1;
@@ -208,6 +211,10 @@ int main(int argc, char** argv) {
       delayNs = atol(argv[++i]) * 1000L;
     } else if (strcmp(argv[i], "--stats") == 0 && i + 1 < argc) {
       statsPath = argv[++i];
+    } else if (strcmp(argv[i], "--entry-timeout") == 0 && i + 1 < argc) {
+      entryTimeout = atof(argv[++i]);
+    } else if (strcmp(argv[i], "--attr-timeout") == 0 && i + 1 < argc) {
+      attrTimeout = atof(argv[++i]);
     } else if (strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
       threads = atoi(argv[++i]);
     } else if (source == NULL) {
@@ -220,7 +227,8 @@ int main(int argc, char** argv) {
     }
   }
   if (source == NULL || mountpoint == NULL) {
-    fprintf(stderr, "usage: latencyfs BACKING MOUNTPOINT [--delay-us N] [--stats FILE] [--threads N]\n");
+    fprintf(stderr, "usage: latencyfs BACKING MOUNTPOINT [--delay-us N] [--stats FILE] [--threads N]\n"
+                    "                 [--entry-timeout S] [--attr-timeout S]\n");
     return 2;
   }
   backing = open(source, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
