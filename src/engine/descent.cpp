@@ -66,4 +66,7 @@ void Descend(const std::string& top, const Level* here) {
 
 }  // namespace
 
-void DescendTree() { Descend(CurrentDirectory(), nullptr); }
+void DescendTree() {
+  ListSubdirectoriesAhead();
+  Descend(CurrentDirectory(), nullptr);
+}

@@ -3,11 +3,14 @@
 #include "platform/listing-posix.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
 #include "common/names.h"
+#include "platform/readahead.h"
 
 // As Windows does, so that a rule's derived word "." names "hello" for hello.c.
 const std::string_view kDroppedAtNameEnd = ".";
@@ -16,6 +19,8 @@ namespace {
 
 uint64_t currentDevice = 0;
 bool currentDeviceKnown = false;
+uint64_t currentInode = 0;
+bool currentInodeKnown = false;
 
 // The device a listing's directory lies on: a subdirectory on another one is
 // a mount point.
@@ -73,20 +78,37 @@ void HoldCurrentDirectory(int fd) {
   heldDirectory = fd;
 }
 
-void ReadDirectory(Listing& listing) {
-  DIR* dir = OpenListed(listing);
-  if (dir == nullptr) return;
-  listing.entries.reserve(64);
+void ReadEntries(DIR* dir, std::vector<ListedEntry>& entries) {
+  entries.reserve(64);
   while (dirent* d = readdir(dir)) {
     std::string_view name(d->d_name);
     if (name == "." || name == "..") continue;
-    ListedEntry& entry = listing.entries.emplace_back();
+    ListedEntry& entry = entries.emplace_back();
     entry.name.assign(name);
     NoteType(entry, d->d_type);
     for (size_t i = 0; i < 8; ++i) {
       unsigned char c = i < name.size() ? AsciiUpperChar(name[i]) : 0;
       entry.orderKey = (entry.orderKey << 8) | c;
     }
+  }
+}
+
+// The current directory's listing may have been read ahead; either way its
+// subdirectories are read ahead through the descriptor it was entered by.
+void ReadDirectory(Listing& listing) {
+  if (listing.path.empty() && currentInodeKnown &&
+      TakeReadAhead(CurrentDevice(), currentInode, listing.entries)) {
+    int fd = heldDirectory;
+    heldDirectory = -1;
+    if (fd >= 0) ReadAheadSubdirectories(fd, listing.entries);
+    return;
+  }
+  DIR* dir = OpenListed(listing);
+  if (dir == nullptr) return;
+  ReadEntries(dir, listing.entries);
+  if (listing.path.empty()) {
+    int fd = fcntl(dirfd(dir), F_DUPFD_CLOEXEC, 0);
+    if (fd >= 0) ReadAheadSubdirectories(fd, listing.entries);
   }
   closedir(dir);
 }
@@ -148,7 +170,15 @@ void NoteCurrentDevice(uint64_t device) {
   currentDeviceKnown = true;
 }
 
-void ForgetCurrentDevice() { currentDeviceKnown = false; }
+void ForgetCurrentDevice() {
+  currentDeviceKnown = false;
+  currentInodeKnown = false;
+}
+
+void NoteCurrentInode(uint64_t inode) {
+  currentInode = inode;
+  currentInodeKnown = true;
+}
 
 std::string ResolveLiteralPath(std::string_view path) {
   std::string whole(path);

@@ -136,6 +136,7 @@ bool EnterSubdirectory(std::string_view name) {
   ForgetListings();
   HoldCurrentDirectory(readable ? fd : -1);
   NoteCurrentDevice(inside.st_dev);
+  NoteCurrentInode(inside.st_ino);
   TrackChange(leaf);
   return true;
 }

@@ -106,6 +106,10 @@ std::string CurrentDirectory();
 // onto another file system, so a descent stays inside its tree.
 bool EnterSubdirectory(std::string_view name);
 
+// From now on a directory listed also has its subdirectories listed ahead,
+// for the descent that will enter them (POSIX; nothing on Windows).
+void ListSubdirectoriesAhead();
+
 // Returns to an absolute directory without allocating memory: safe inside
 // the break handler.
 bool ReturnToDirectory(const char* path);

@@ -1,0 +1,21 @@
+// Listings read ahead for a descent: once the current directory has been
+// listed, its plain subdirectories are listed on worker threads, the one the
+// descent enters next first, while the sweep works. At most kReadAheadWorkers
+// reads are in flight and kReadAheadHeld listings asked for or held, however
+// wide or deep the tree. Internal to src/platform.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/listing/listing.h"
+
+// Starts reading ahead the plain subdirectories among `entries`, the listing
+// of the directory open as `directoryFd`, which this takes. Does nothing
+// until ListSubdirectoriesAhead was called.
+void ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>& entries);
+
+// The entries read ahead for the directory of this device and inode, if the
+// program has not waited for a key since they were asked for: a directory
+// swapped or changed meanwhile is never served what another one held.
+bool TakeReadAhead(uint64_t device, uint64_t inode, std::vector<ListedEntry>& entries);
