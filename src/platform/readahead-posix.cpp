@@ -142,7 +142,11 @@ void ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>& en
       if (entries[i].typeKnown && entries[i].listedAttributes == kAttrDirectory)
         below.push_back(static_cast<int32_t>(i));
   }
-  if (!below.empty() && workers == 0) workers = StartWorkers(kReadAheadWorkers, Work);
+  if (!below.empty() && workers == 0) {
+    workers = StartWorkers(kReadAheadWorkers, Work);
+    // Without threads the descent reads every listing itself, as it can.
+    if (workers == 0) wanted = false;
+  }
   if (below.empty() || workers == 0) {
     close(directoryFd);
     return;
