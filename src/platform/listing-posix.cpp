@@ -100,7 +100,7 @@ void ReadDirectory(Listing& listing) {
       TakeReadAhead(CurrentDevice(), currentInode, listing.entries)) {
     int fd = heldDirectory;
     heldDirectory = -1;
-    if (fd >= 0) ReadAheadSubdirectories(fd, listing.entries);
+    if (fd >= 0) listing.readAheadGroup = ReadAheadSubdirectories(fd, listing.entries);
     return;
   }
   DIR* dir = OpenListed(listing);
@@ -108,7 +108,7 @@ void ReadDirectory(Listing& listing) {
   ReadEntries(dir, listing.entries);
   if (listing.path.empty()) {
     int fd = fcntl(dirfd(dir), F_DUPFD_CLOEXEC, 0);
-    if (fd >= 0) ReadAheadSubdirectories(fd, listing.entries);
+    if (fd >= 0) listing.readAheadGroup = ReadAheadSubdirectories(fd, listing.entries);
   }
   closedir(dir);
 }
@@ -125,7 +125,12 @@ bool ListedBefore(const ListedEntry& a, const ListedEntry& b) {
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
   std::string path = listing.path + entry.name;
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return false;
+  // A subdirectory already opened to be read ahead: what its descriptor
+  // showed is what lstat would show of it.
+  bool ahead = listing.readAheadGroup != 0 && entry.typeKnown &&
+               entry.listedAttributes == kAttrDirectory &&
+               ReadAheadStatus(listing.readAheadGroup, entry.name, st);
+  if (!ahead && lstat(path.c_str(), &st) != 0) return false;
   uint32_t attributes;
   int64_t size = 0;
   if (S_ISREG(st.st_mode)) {

@@ -42,6 +42,7 @@ struct Ahead {
   bool complete = false;    // the listing was read
   uint64_t device = 0;
   uint64_t inode = 0;
+  struct stat status {};
   std::vector<ListedEntry> entries;
 };
 
@@ -73,6 +74,7 @@ void Read(Ahead& job) {
     if (opened) {
       job.device = st.st_dev;
       job.inode = st.st_ino;
+      job.status = st;
     }
   }
   shared.settled.notify_all();
@@ -135,7 +137,7 @@ bool MakeRoom() {
 
 void ListSubdirectoriesAhead() { wanted = true; }
 
-void ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>& entries) {
+uint64_t ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>& entries) {
   std::vector<int32_t> below;
   if (wanted) {
     for (size_t i = 0; i < entries.size(); ++i)
@@ -149,7 +151,7 @@ void ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>& en
   }
   if (below.empty() || workers == 0) {
     close(directoryFd);
-    return;
+    return 0;
   }
   std::sort(below.begin(), below.end(),
             [&entries](int32_t a, int32_t b) { return ListedBefore(entries[a], entries[b]); });
@@ -173,6 +175,23 @@ void ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>& en
     shared.queue.insert(shared.queue.begin(), asked.begin(), asked.end());
   }
   shared.queued.notify_all();
+  return group;
+}
+
+bool ReadAheadStatus(uint64_t group, const std::string& name, struct stat& status) {
+  std::unique_lock<std::mutex> hold(shared.lock);
+  DropStale();
+  for (;;) {
+    auto job = std::find_if(shared.held.begin(), shared.held.end(), [&](const std::shared_ptr<Ahead>& job) {
+      return job->group == group && job->name == name;
+    });
+    if (job == shared.held.end() || (*job)->state == State::kQueued) return false;
+    if ((*job)->identified) {
+      if ((*job)->opened) status = (*job)->status;
+      return (*job)->opened;
+    }
+    shared.settled.wait(hold);
+  }
 }
 
 bool TakeReadAhead(uint64_t device, uint64_t inode, std::vector<ListedEntry>& entries) {
