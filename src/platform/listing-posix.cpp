@@ -98,8 +98,7 @@ void ReadEntries(DIR* dir, std::vector<ListedEntry>& entries) {
 void ReadDirectory(Listing& listing) {
   if (listing.path.empty() && currentInodeKnown &&
       TakeReadAhead(CurrentDevice(), currentInode, listing.entries)) {
-    int fd = heldDirectory;
-    heldDirectory = -1;
+    int fd = heldDirectory >= 0 ? fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0) : -1;
     if (fd >= 0) listing.readAheadGroup = ReadAheadSubdirectories(fd, listing.entries);
     return;
   }
