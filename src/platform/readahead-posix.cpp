@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -135,7 +136,12 @@ bool MakeRoom() {
 
 }  // namespace
 
-void ListSubdirectoriesAhead() { wanted = true; }
+// Each group asked for keeps its parent open, and each worker one more
+// descriptor: under a tight limit on open files they are left to the descent.
+void ListSubdirectoriesAhead() {
+  struct rlimit limit;
+  wanted = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur >= 256;
+}
 
 uint64_t ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>& entries) {
   std::vector<int32_t> below;
