@@ -36,7 +36,9 @@
 # preview (kelvo /S /N, no key to read, so every file is offered and kept)
 # against `find . -type f` and `fd -u -t f` where installed; the deletion
 # (kelvo /S /N /Y) against sequential `xargs rm -f` and `xargs -P 16 rm -f`
-# of exactly the files the run must delete. Needs root or FUSE rights.
+# of exactly the files the run must delete. Permission checks cost no request
+# (share clients answer them from their caches) unless --net-access. Needs
+# root or FUSE rights.
 import argparse
 import os
 import random
@@ -642,7 +644,7 @@ def wine_figure(work, args, rng):
 
 LATENCYFS = os.path.join(REPO, "bench", "latencyfs.c")
 # The kinds of request shown; every kind counts towards the total.
-SHOWN_REQUESTS = ("getattr", "opendir", "readdir", "unlink")
+SHOWN_REQUESTS = ("getattr", "opendir", "readdir", "unlink", "access")
 
 
 def build_latencyfs(work):
@@ -661,16 +663,17 @@ class LatencyMount:
     """The latency file system mounted over `backing` for one command; the
     requests it served are in `requests` once it is unmounted."""
 
-    def __init__(self, work, fs, backing, delay_us):
-        self.work, self.fs, self.backing, self.delay_us = work, fs, backing, delay_us
+    def __init__(self, work, fs, backing, args):
+        self.work, self.fs, self.backing = work, fs, backing
+        self.options = ["--delay-us", str(args.delay_us)] + (["--access"] if args.net_access else [])
         self.point = os.path.join(work.top, "mnt")
         self.stats = os.path.join(work.top, "mnt.stats")
         self.requests = {}
 
     def __enter__(self):
         os.makedirs(self.point, exist_ok=True)
-        self.proc = subprocess.Popen([self.fs, self.backing, self.point, "--delay-us", str(self.delay_us),
-                                      "--stats", self.stats], stdin=subprocess.DEVNULL)
+        self.proc = subprocess.Popen([self.fs, self.backing, self.point, "--stats", self.stats] + self.options,
+                                     stdin=subprocess.DEVNULL)
         deadline = time.monotonic() + 10
         while not os.path.ismount(self.point):
             if self.proc.poll() is not None or time.monotonic() > deadline:
@@ -728,7 +731,7 @@ def network_figure(work, args, rng):
     for n in range(args.rounds):
         order = previews if n % 2 == 0 else previews[::-1]
         for name, argv_of, listed in order:
-            mount = LatencyMount(work, fs, tree, args.delay_us)
+            mount = LatencyMount(work, fs, tree, args)
             with mount as where:
                 t, _ = timed(argv_of(where), where, allowed=KELVO_DONE)
             times[name].append(t)
@@ -738,7 +741,7 @@ def network_figure(work, args, rng):
         order = deletes if n % 2 == 0 else deletes[::-1]
         for name, argv_of, listed in order:
             copy = work.copy(tree, f"net.{n}")
-            mount = LatencyMount(work, fs, copy, args.delay_us)
+            mount = LatencyMount(work, fs, copy, args)
             with mount as where:
                 if listed:
                     with open(deleted_list, "rb") as f:
@@ -805,6 +808,8 @@ def main():
     ap.add_argument("--delay-us", type=int, default=500, help="network: wait per request (default 500)")
     ap.add_argument("--net-dirs", type=int, default=200, help="network: directories in the tree (default 200)")
     ap.add_argument("--net-files-per-dir", type=int, default=50)
+    ap.add_argument("--net-access", action="store_true",
+                    help="network: each permission check (chdir's) is a round trip too")
     ap.add_argument("--wine", metavar="EXE", help="also the Windows figure, for this kelvo.exe")
     ap.add_argument("--wine-command", default="wine",
                     help="how Wine is started (default: wine); split at spaces")

@@ -3,7 +3,7 @@
 // does, and counts the requests of each kind it served.
 //
 //     latencyfs BACKING MOUNTPOINT [--delay-us N] [--stats FILE] [--threads N]
-//               [--entry-timeout S] [--attr-timeout S]
+//               [--entry-timeout S] [--attr-timeout S] [--access]
 //
 // Runs in the foreground until unmounted (fusermount3 -u MOUNTPOINT), then
 // writes one "name count" line per kind of request to FILE (default: standard
@@ -11,7 +11,9 @@
 // READDIRPLUS and SMB directory queries do. As an NFS client does, the kernel
 // keeps names it looked up for a while (--entry-timeout, default 1 s), but
 // attributes not at all (--attr-timeout, default 0): every attribute read is
-// a round trip.
+// a round trip. Permission checks (chdir's, for one) are answered without a
+// request, as share clients answer them from their caches, unless --access
+// makes each an ACCESS round trip.
 // Built by bench.py (cc latencyfs.c $(pkg-config --cflags --libs fuse3)).
 #define FUSE_USE_VERSION 314
 #define _GNU_SOURCE
@@ -184,7 +186,7 @@ static void Destroy(void* data) {
   if (out != stderr) fclose(out);
 }
 
-static const struct fuse_operations kOperations = {
+static struct fuse_operations operations = {
     .getattr = Getattr,
     .readlink = Readlink,
     .unlink = Unlink,
@@ -199,7 +201,6 @@ static const struct fuse_operations kOperations = {
     .releasedir = Releasedir,
     .init = Init,
     .destroy = Destroy,
-    .access = Access,
 };
 
 int main(int argc, char** argv) {
@@ -215,6 +216,8 @@ int main(int argc, char** argv) {
       entryTimeout = atof(argv[++i]);
     } else if (strcmp(argv[i], "--attr-timeout") == 0 && i + 1 < argc) {
       attrTimeout = atof(argv[++i]);
+    } else if (strcmp(argv[i], "--access") == 0) {
+      operations.access = Access;
     } else if (strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
       threads = atoi(argv[++i]);
     } else if (source == NULL) {
@@ -228,7 +231,7 @@ int main(int argc, char** argv) {
   }
   if (source == NULL || mountpoint == NULL) {
     fprintf(stderr, "usage: latencyfs BACKING MOUNTPOINT [--delay-us N] [--stats FILE] [--threads N]\n"
-                    "                 [--entry-timeout S] [--attr-timeout S]\n");
+                    "                 [--entry-timeout S] [--attr-timeout S] [--access]\n");
     return 2;
   }
   backing = open(source, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -238,7 +241,7 @@ int main(int argc, char** argv) {
   }
   char* fuseArgv[] = {argv[0], "-o", "fsname=latencyfs,subtype=latencyfs", NULL};
   struct fuse_args args = FUSE_ARGS_INIT(3, fuseArgv);
-  struct fuse* fs = fuse_new(&args, &kOperations, sizeof kOperations, NULL);
+  struct fuse* fs = fuse_new(&args, &operations, sizeof operations, NULL);
   if (fs == NULL) return 1;
   if (fuse_mount(fs, mountpoint) != 0) {
     fuse_destroy(fs);
