@@ -95,8 +95,11 @@ void ReadEntries(DIR* dir, std::vector<ListedEntry>& entries) {
 
 // The current directory's listing may have been read ahead; either way its
 // subdirectories are read ahead through the descriptor it was entered by.
+// Its inode is known only where it was entered as a subdirectory, which a
+// held descriptor shows: one reached by ".." keeps the inode of the last
+// entered.
 void ReadDirectory(Listing& listing) {
-  if (listing.path.empty() && currentInodeKnown &&
+  if (listing.path.empty() && heldDirectory >= 0 && currentInodeKnown &&
       TakeReadAhead(CurrentDevice(), currentInode, listing.entries)) {
     int fd = heldDirectory >= 0 ? fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0) : -1;
     if (fd >= 0) listing.readAheadGroup = ReadAheadSubdirectories(fd, listing.entries);
