@@ -1,8 +1,8 @@
 // Listings read ahead for a descent: once the current directory has been
 // listed, its plain subdirectories are listed on worker threads, the one the
-// descent enters next first, while the sweep works. At most kReadAheadWorkers
-// reads are in flight and kReadAheadHeld listings asked for or held, however
-// wide or deep the tree. Internal to src/platform.
+// descent enters next first, while the sweep works. At most 16 reads are in
+// flight and 64 listings asked for or held, however wide or deep the tree.
+// Internal to src/platform.
 #pragma once
 
 #include <sys/stat.h>
