@@ -3,6 +3,7 @@
 #
 #     python3 bench/bench.py [--rounds 5] [--workdir /tmp] [--kelvo PATH] [--syscalls]
 #                            [--scan-only] [--wine EXE [--wine-command wine]]
+#     python3 bench/bench.py --network [--delay-us 500] [--rounds 5] [--kelvo PATH]
 #
 # Builds kelvo (Release, in build/bench) unless --kelvo names a binary, makes
 # seeded trees in a fresh directory under --workdir, runs kelvo only inside
@@ -27,6 +28,17 @@
 # WINEPREFIX is used as set, or a prefix is made in the work directory.
 # Where the machine starts no 32-bit programs, give the x86_64 build
 # (build/windows64/kelvo.exe) and --wine-command /usr/lib/wine/wine64.
+#
+# --network measures only a tree on a share: bench/latencyfs.c, built here
+# with cc against libfuse3 (Debian: fuse3, libfuse3-dev), is mounted over a
+# tree of --net-dirs directories and waits --delay-us in every request. Each
+# command runs on a fresh mount, which counts the requests it served: the
+# preview (kelvo /S /N, no key to read, so every file is offered and kept)
+# against `find . -type f` and `fd -u -t f` where installed; the deletion
+# (kelvo /S /N /Y) against sequential `xargs rm -f` and `xargs -P 16 rm -f`
+# of exactly the files the run must delete. Permission checks cost no request
+# (share clients answer them from their caches) unless --net-access. Needs
+# root or FUSE rights.
 import argparse
 import os
 import random
@@ -628,6 +640,149 @@ def wine_figure(work, args, rng):
     print("  both builds left the same files")
 
 
+# ------------------------------------------------------------ network figure
+
+LATENCYFS = os.path.join(REPO, "bench", "latencyfs.c")
+# The kinds of request shown; every kind counts towards the total.
+SHOWN_REQUESTS = ("getattr", "opendir", "readdir", "unlink", "access")
+
+
+def build_latencyfs(work):
+    out = os.path.join(work.top, "bin-net", "latencyfs")
+    os.makedirs(os.path.dirname(out))
+    flags = subprocess.run(["pkg-config", "--cflags", "--libs", "fuse3"], capture_output=True, text=True)
+    flags = flags.stdout.split() if flags.returncode == 0 else ["-I/usr/include/fuse3", "-lfuse3", "-lpthread"]
+    cc = shutil.which("cc") or shutil.which("gcc") or "cc"
+    built = subprocess.run([cc, "-O2", "-Wall", "-Wextra", "-o", out, LATENCYFS] + flags)
+    if built.returncode != 0:
+        raise SystemExit("bench: --network needs libfuse3 (Debian: fuse3 and libfuse3-dev)")
+    return out
+
+
+class LatencyMount:
+    """The latency file system mounted over `backing` for one command; the
+    requests it served are in `requests` once it is unmounted."""
+
+    def __init__(self, work, fs, backing, args):
+        self.work, self.fs, self.backing = work, fs, backing
+        self.options = ["--delay-us", str(args.delay_us)] + (["--access"] if args.net_access else [])
+        self.point = os.path.join(work.top, "mnt")
+        self.stats = os.path.join(work.top, "mnt.stats")
+        self.requests = {}
+
+    def __enter__(self):
+        os.makedirs(self.point, exist_ok=True)
+        self.proc = subprocess.Popen([self.fs, self.backing, self.point, "--stats", self.stats] + self.options,
+                                     stdin=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while not os.path.ismount(self.point):
+            if self.proc.poll() is not None or time.monotonic() > deadline:
+                self.proc.kill()
+                raise SystemExit("bench: the latency file system did not mount (is /dev/fuse there?)")
+            time.sleep(0.01)
+        return self.point
+
+    def __exit__(self, *exc):
+        for _ in range(50):
+            if subprocess.run(["fusermount3", "-u", self.point], stderr=subprocess.DEVNULL).returncode == 0:
+                break
+            time.sleep(0.1)
+        try:
+            self.proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            raise SystemExit("bench: the latency file system did not end")
+        with open(self.stats) as f:
+            self.requests = {k: int(v) for k, v in (line.split() for line in f if line.strip())}
+        os.unlink(self.stats)
+        return False
+
+
+def network_figure(work, args, rng):
+    if shutil.which("fusermount3") is None:
+        raise SystemExit("bench: --network needs fusermount3 (Debian: fuse3)")
+    fs = build_latencyfs(work)
+    tree = os.path.join(work.top, "net-tree")
+    work.read_only[tree] = write_tree(tree, plan_tree(rng, args.net_dirs, args.net_files_per_dir, 5, False))
+    before = listing(tree)
+    model = sorted(expected_deletions(tree))
+    expected_after = {e for e in before if e[2:] not in model}
+    files = sum(1 for e in before if not e.startswith("d "))
+    swept = swept_directories(tree)
+    deleted_list = os.path.join(work.top, "net.deleted")
+    with open(deleted_list, "wb") as f:
+        f.write(b"".join(p.encode() + b"\0" for p in model))
+    fd = shutil.which("fdfind") or shutil.which("fd")
+
+    def preview_argv(where):
+        work.kelvo_argv(where)  # refuses a place outside the work directory
+        return [work.kelvo, "/S", "/N"]
+
+    rm = ["xargs", "-0", "-r", "rm", "-f", "--"]
+    rm16 = ["xargs", "-0", "-r", "-P", "16", "-n", "64", "rm", "-f", "--"]
+    previews = [("kelvo /S /N", preview_argv, False), ("find . -type f", lambda w: ["find", ".", "-type", "f"], False)]
+    if fd:
+        previews.append(("fd -u -t f", lambda w: [fd, "-u", "-t", "f"], False))
+    deletes = [("kelvo /S /N /Y", work.kelvo_argv, False), ("xargs rm -f", lambda w: rm, True),
+               ("xargs -P 16 rm -f", lambda w: rm16, True)]
+    times = {name: [] for name, _, _ in previews + deletes}
+    requests = {}
+
+    for n in range(args.rounds):
+        order = previews if n % 2 == 0 else previews[::-1]
+        for name, argv_of, listed in order:
+            mount = LatencyMount(work, fs, tree, args)
+            with mount as where:
+                t, _ = timed(argv_of(where), where, allowed=KELVO_DONE)
+            times[name].append(t)
+            requests.setdefault(name, mount.requests)
+        if n == 0 and listing(tree) != before:
+            raise SystemExit("bench: FAIL network preview: a preview changed the tree")
+        order = deletes if n % 2 == 0 else deletes[::-1]
+        for name, argv_of, listed in order:
+            copy = work.copy(tree, f"net.{n}")
+            mount = LatencyMount(work, fs, copy, args)
+            with mount as where:
+                if listed:
+                    with open(deleted_list, "rb") as f:
+                        t, _ = timed(argv_of(where), where, stdin=f)
+                else:
+                    t, _ = timed(argv_of(where), where, allowed=KELVO_DONE)
+            times[name].append(t)
+            requests.setdefault(name, mount.requests)
+            after = listing(copy)
+            work.remove(copy)
+            if after != expected_after:
+                raise SystemExit(f"bench: FAIL network delete: {name} left a different tree\n"
+                                 f"  deleted, should stay: {sorted(expected_after - after)[:10]}\n"
+                                 f"  stayed, should go: {sorted(after - expected_after)[:10]}")
+        print(f"network round {n + 1}/{args.rounds} done", flush=True)
+
+    med = {name: statistics.median(ts) for name, ts in times.items()}
+    print(f"\nnetwork figure: {args.delay_us / 1000:g} ms per request, {swept} directories swept, "
+          f"{files} files, {len(model)} deleted; medians of {args.rounds} rounds; "
+          f"requests of the first round")
+    head = ("command", "s", "ratios", "requests") + SHOWN_REQUESTS
+    rows = []
+    for group in (previews, deletes):
+        peers = [name for name, _, _ in group if not name.startswith("kelvo")]
+        for name, _, _ in group:
+            ratios = "" if not name.startswith("kelvo") else ", ".join(
+                f"{med[name] / med[p]:.2f}x {p}" for p in peers)
+            req = requests[name]
+            total = sum(req.values())
+            rows.append((name, f"{med[name]:.3f}", ratios, str(total)) + tuple(str(req.get(k, 0)) for k in SHOWN_REQUESTS))
+        if group is deletes:
+            for name, _, _ in group:
+                per = sum(requests[name].values()) / max(1, len(model))
+                rows.append((f"  per deleted file, {name}", "", "", f"{per:.2f}") + ("",) * len(SHOWN_REQUESTS))
+    widths = [max(len(r[i]) for r in rows + [head]) for i in range(len(head))]
+    for r in [head] + rows:
+        print("  " + "  ".join(v.ljust(w) for v, w in zip(r, widths)))
+    if not fd:
+        print("  fd is not installed (Debian: fd-find)")
+
+
 # -------------------------------------------------------------------- report
 
 def fmt_mem(kib):
@@ -648,6 +803,13 @@ def main():
     ap.add_argument("--keep", action="store_true", help="keep the work directory")
     ap.add_argument("--scan-only", action="store_true",
                     help="only the scans of the clean tree (and the Windows figure)")
+    ap.add_argument("--network", action="store_true",
+                    help="only the network figure: preview and delete on the latency file system")
+    ap.add_argument("--delay-us", type=int, default=500, help="network: wait per request (default 500)")
+    ap.add_argument("--net-dirs", type=int, default=200, help="network: directories in the tree (default 200)")
+    ap.add_argument("--net-files-per-dir", type=int, default=50)
+    ap.add_argument("--net-access", action="store_true",
+                    help="network: each permission check (chdir's) is a round trip too")
     ap.add_argument("--wine", metavar="EXE", help="also the Windows figure, for this kelvo.exe")
     ap.add_argument("--wine-command", default="wine",
                     help="how Wine is started (default: wine); split at spaces")
@@ -697,6 +859,10 @@ def main():
             shutil.copy2(os.path.join(REPO, "examples", name), os.path.join(samples, name))
         with_samples = [os.path.join(samples, "kelvo")]
         print(f"work directory {work.top}", flush=True)
+        if args.network:
+            network_figure(work, args, random.Random(args.seed))
+            print(f"whole run {time.perf_counter() - started:.0f} s")
+            return
 
         rng = random.Random(args.seed)
         tree = os.path.join(work.top, "tree")

@@ -74,6 +74,7 @@ void GoUp(std::vector<Level>& levels) {
 }  // namespace
 
 void DescendTree() {
+  ListSubdirectoriesAhead();
   SweepDirectory();
   // Below the top, directories are named from where the process stands, as
   // the system would name it.

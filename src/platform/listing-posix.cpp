@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "common/names.h"
+#include "platform/readahead.h"
 
 // As Windows does, so that a rule's derived word "." names "hello" for hello.c.
 const std::string_view kDroppedAtNameEnd = ".";
@@ -55,6 +56,9 @@ void NoteType(ListedEntry& entry, unsigned char type) {
 namespace {
 
 int heldDirectory = -1;
+uint64_t heldDevice = 0;
+uint64_t heldInode = 0;
+bool heldIdentityKnown = false;
 
 // The held descriptor stays open after the read: the sweep reads and deletes
 // the directory's files through it.
@@ -91,16 +95,21 @@ bool RemoveEntry(const Listing& listing, const ListedEntry& entry) {
 void HoldCurrentDirectory(int fd) {
   if (heldDirectory >= 0) close(heldDirectory);
   heldDirectory = fd;
+  heldIdentityKnown = false;
 }
 
-void ReadDirectory(Listing& listing) {
-  DIR* dir = OpenListed(listing);
-  if (dir == nullptr) return;
-  listing.entries.reserve(64);
+void NoteCurrentIdentity(uint64_t device, uint64_t inode) {
+  heldDevice = device;
+  heldInode = inode;
+  heldIdentityKnown = true;
+}
+
+void ReadEntries(DIR* dir, std::vector<ListedEntry>& entries) {
+  entries.reserve(64);
   while (dirent* d = readdir(dir)) {
     std::string_view name(d->d_name);
     if (name == "." || name == "..") continue;
-    ListedEntry& entry = listing.entries.emplace_back();
+    ListedEntry& entry = entries.emplace_back();
     entry.name.assign(name);
     NoteType(entry, d->d_type);
     for (size_t i = 0; i < 8; ++i) {
@@ -108,7 +117,24 @@ void ReadDirectory(Listing& listing) {
       entry.orderKey = (entry.orderKey << 8) | c;
     }
   }
-  closedir(dir);
+}
+
+// The current directory's listing may have been read ahead; either way its
+// subdirectories are read ahead through the descriptor it was entered by.
+// Its identity is known only where it was entered as a subdirectory, which a
+// held descriptor shows.
+void ReadDirectory(Listing& listing) {
+  int ahead = -1;
+  if (listing.path.empty() && heldDirectory >= 0 && heldIdentityKnown &&
+      TakeReadAhead(heldDevice, heldInode, listing.entries)) {
+    ahead = fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0);
+  } else {
+    DIR* dir = OpenListed(listing);
+    if (dir == nullptr) return;
+    ReadEntries(dir, listing.entries);
+    if (listing.path.empty()) ahead = fcntl(dirfd(dir), F_DUPFD_CLOEXEC, 0);
+    closedir(dir);
+  }
   // Put in order once, so that every later comparison is one of numbers:
   // names equal but for case would otherwise be compared whole each time.
   std::sort(listing.entries.begin(), listing.entries.end(), NameOrderBefore);
@@ -116,6 +142,7 @@ void ReadDirectory(Listing& listing) {
   // A descent keeps the listing of every level it stands below: room left
   // over in each would add up in a deep tree.
   if (listing.entries.capacity() > 2 * listing.entries.size()) listing.entries.shrink_to_fit();
+  if (ahead >= 0) listing.readAheadGroup = ReadAheadSubdirectories(ahead, listing.entries);
 }
 
 bool ListedBefore(const ListedEntry& a, const ListedEntry& b) { return a.orderKey < b.orderKey; }
@@ -124,7 +151,12 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
   int dir = DirectoryFd(listing);
   std::string path = NameFrom(listing, entry);
   struct stat st;
-  if (fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  // A subdirectory already opened to be read ahead: what its descriptor
+  // showed is what lstat would show of it.
+  bool ahead = listing.readAheadGroup != 0 && entry.typeKnown &&
+               entry.listedAttributes == kAttrDirectory &&
+               ReadAheadStatus(listing.readAheadGroup, entry.name, st);
+  if (!ahead && fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   uint32_t attributes;
   int64_t size = 0;
   if (S_ISREG(st.st_mode)) {

@@ -3,8 +3,11 @@
 // Internal to platform-posix.
 #pragma once
 
+#include <dirent.h>
+
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/listing/listing.h"
 
@@ -15,6 +18,11 @@
 // name is followed where it is a link.
 bool OnSameMount(int parentAt, const char* parent, int childAt, const char* child);
 
+// The device and inode of the directory held by HoldCurrentDirectory, where
+// it was entered as a subdirectory: its listing may then have been read
+// ahead. Forgotten with the descriptor.
+void NoteCurrentIdentity(uint64_t device, uint64_t inode);
+
 // The current directory as entered, open for reading: its listing is then
 // read, and its files looked at and deleted, through this descriptor instead
 // of by name. Takes the descriptor; -1 lets go of the one held.
@@ -23,6 +31,10 @@ void HoldCurrentDirectory(int fd);
 // Deletes a listed file: one request, through the held descriptor where the
 // listing is the current directory's.
 bool RemoveEntry(const Listing& listing, const ListedEntry& entry);
+
+// Appends the entries a directory stream yields, "." and ".." left out, as
+// ReadDirectory notes them. Safe on any thread.
+void ReadEntries(DIR* dir, std::vector<ListedEntry>& entries);
 
 // A path in which each component that does not exist as written is replaced
 // by an entry equal to it without regard to ASCII case, where there is one.

@@ -53,4 +53,6 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
+void ListSubdirectoriesAhead() {}
+
 bool ListedBefore(const ListedEntry& a, const ListedEntry& b) { return a.orderKey < b.orderKey; }

@@ -172,6 +172,7 @@ bool EnterSubdirectory(std::string_view name) {
   int held = readable ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : fd;
   ForgetListings();
   HoldCurrentDirectory(readable ? fd : -1);
+  NoteCurrentIdentity(inside.st_dev, inside.st_ino);
   NoteLevelEntered(leaf, inside, held);
   return true;
 }

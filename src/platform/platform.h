@@ -131,6 +131,10 @@ bool EnterSubdirectory(std::string_view name);
 enum class Climb { Back, Gone, Unproven };
 Climb LeaveSubdirectory();
 
+// From now on a directory listed also has its subdirectories listed ahead,
+// for the descent that will enter them (POSIX; nothing on Windows).
+void ListSubdirectoriesAhead();
+
 // Returns to an absolute directory without allocating memory: safe inside
 // the break handler.
 bool ReturnToDirectory(const char* path);

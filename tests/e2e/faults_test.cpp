@@ -272,6 +272,54 @@ TEST(Faults, DirectoryMovedWhileTheDescentIsInsideItLeadsItNowhereOutsideTheTree
   }
 }
 
+TEST(Faults, SubdirectoryChangedOrSwappedBeforeTheDescentEntersItIsCleanedAsItIsThen) {
+  // SUB may be listed while the run still cleans T above it. What counts is
+  // what SUB holds once the descent enters it: changed in place while a
+  // question about T/A.EXE waits, or swapped for another directory while a
+  // write into a full pipe blocks the run (no question in between).
+  for (bool question : {true, false}) {
+    SCOPED_TRACE(question ? "changed while a question waits" : "swapped while a write blocks");
+    ScopedTree outer({"T/A.PAS", "T/A.EXE=1", "T/SUB/B.PAS", "T/SUB/B.EXE=old"});
+    constexpr int kPairs = 500;
+    if (!question)
+      for (int i = 0; i < kPairs; ++i)
+        for (const char* ext : {".PAS", ".EXE=x"}) outer.Add("T/F" + std::to_string(1000 + i) + ext);
+    const std::vector<std::string> args =
+        question ? std::vector<std::string>{"/S"} : std::vector<std::string>{"/S", "/N", "/Y"};
+    BackgroundProcess kelvo(CommandFor(TheTarget().kelvo, args), ChildEnvironment(), outer.PathOf("T"),
+                            !question);
+    if (question) {
+      kelvo.Send("y");
+      ASSERT_TRUE(kelvo.WaitUntilReading());
+      std::filesystem::remove(outer.PathOf("T/SUB/B.EXE"));
+    } else {
+      ASSERT_TRUE(kelvo.WaitUntilWriting(kRunSeconds));
+      std::filesystem::rename(outer.PathOf("T/SUB"), outer.PathOf("OLD"));
+    }
+    outer.Add("T/SUB/C.PAS");
+    outer.Add("T/SUB/C.EXE=new");
+    kelvo.Send("yy");
+    RunResult run = kelvo.Finish(kRunSeconds);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    if (question) {
+      EXPECT_TRUE(SameOutput(run, Opening('Y')
+                                      .Offer(outer, "T/A.EXE", 'Y')
+                                      .Offer(outer, "T/SUB/C.EXE", 'Y')
+                                      .Summary(4)));
+    } else {
+      const std::string offer = Cp866("Удаляется файл:  ") + Shown(outer, "T/SUB/");
+      EXPECT_NE(run.out.find(offer + "C.EXE\r\n"), std::string::npos) << Readable(run.out);
+      EXPECT_EQ(run.out.find(offer + "B.EXE"), std::string::npos) << Readable(run.out);
+    }
+    Names left = outer.Left();
+    EXPECT_EQ(std::count_if(left.begin(), left.end(), [](auto& n) { return n.ends_with(".EXE"); }),
+              question ? 0 : 1);
+    if (!question) {
+      EXPECT_EQ(std::count(left.begin(), left.end(), "OLD/B.EXE"), 1);
+    }
+  }
+}
+
 TEST(Faults, FilesInADirectoryThatDeniesRemovalAreReportedAndTheRunGoesOn) {
   if (UnderWine() && geteuid() == 0)
     GTEST_SKIP() << "permissions do not stop root, and a Wine prefix serves only the user who "

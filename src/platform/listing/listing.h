@@ -37,6 +37,7 @@ struct Listing {
   std::vector<int32_t> exactSlots;    // the same by exact name, built likewise
   std::vector<int32_t> extensionSlots;  // first entry of each extension, likewise
   uint64_t extensions = 0;            // one bit for each extension present
+  uint64_t readAheadGroup = 0;        // its subdirectories listed ahead, 0: none
 };
 
 // --- The reader: one per platform ----------------------------------------

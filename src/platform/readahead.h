@@ -1,0 +1,30 @@
+// Listings read ahead for a descent: once the current directory has been
+// listed, its plain subdirectories are listed on worker threads, the one the
+// descent enters next first, while the sweep works. At most 16 reads are in
+// flight and 64 listings asked for or held, however wide or deep the tree.
+// Internal to src/platform.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/listing/listing.h"
+
+// Starts reading ahead the plain subdirectories among `entries`, the listing
+// of the directory open as `directoryFd`, which this takes. Does nothing
+// until ListSubdirectoriesAhead was called. Returns the group the reads
+// belong to, 0 when none was started.
+uint64_t ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>& entries);
+
+// The status of subdirectory `name` of a group, as it was when opened for
+// reading ahead (never through a link), if that has happened and no key was
+// waited for since it was asked.
+bool ReadAheadStatus(uint64_t group, const std::string& name, struct stat& status);
+
+// The entries read ahead for the directory of this device and inode, if the
+// program has not waited for a key since they were asked for: a directory
+// swapped or changed meanwhile is never served what another one held.
+bool TakeReadAhead(uint64_t device, uint64_t inode, std::vector<ListedEntry>& entries);
