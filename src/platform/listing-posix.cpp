@@ -151,12 +151,13 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
   int dir = DirectoryFd(listing);
   std::string path = NameFrom(listing, entry);
   struct stat st;
+  MountTag mount;
   // A subdirectory already opened to be read ahead: what its descriptor
   // showed is what lstat would show of it.
   bool ahead = listing.readAheadGroup != 0 && entry.typeKnown &&
                entry.listedAttributes == kAttrDirectory &&
-               ReadAheadStatus(listing.readAheadGroup, entry.name, st);
-  if (!ahead && fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+               ReadAheadStatus(listing.readAheadGroup, entry.name, st, mount);
+  if (!ahead && !StatusWithMount(dir, path.c_str(), st, mount)) return false;
   uint32_t attributes;
   int64_t size = 0;
   if (S_ISREG(st.st_mode)) {
@@ -164,8 +165,9 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
     size = st.st_size;
   } else if (S_ISDIR(st.st_mode)) {
     attributes = kAttrDirectory | ((st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
-    const char* parent = listing.path.empty() ? "." : listing.path.c_str();
-    if (!OnSameMount(AT_FDCWD, parent, AT_FDCWD, path.c_str())) attributes |= kAttrReparsePoint;
+    // Every directory a listing is read of lies on the current mount: the
+    // descent and a directory part reach no other.
+    if (!OnCurrentMount(mount, dir, path.c_str())) attributes |= kAttrReparsePoint;
   } else if (S_ISLNK(st.st_mode)) {
     // A link is never followed: one to a directory is not entered, one to a
     // file (or to nothing) is removed itself, its target untouched.

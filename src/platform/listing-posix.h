@@ -4,6 +4,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <string_view>
@@ -11,12 +12,25 @@
 
 #include "platform/listing/listing.h"
 
-// True when the directory `child` lies on the mount of the directory
-// `parent`, each named relative to a descriptor (AT_FDCWD for the current
-// directory), or the descriptor itself where the name is "". Any mount point
-// is another mount, a bind mount of the same file system included; neither
-// name is followed where it is a link.
-bool OnSameMount(int parentAt, const char* parent, int childAt, const char* child);
+// What tells a mount: its mount ID where the kernel gives one, else the
+// device, with the mount table to tell a mount point of the same device.
+struct MountTag {
+  uint64_t mount = 0;
+  bool mountKnown = false;
+  dev_t device = 0;
+};
+
+// The status of `path` (relative to the descriptor `at`, or `at` itself
+// where `path` is ""), a link not followed, and its mount: one request.
+bool StatusWithMount(int at, const char* path, struct stat& st, MountTag& tag);
+
+// True when what `tag` was read of (`path` from `at`, as above) lies on the
+// mount of the current directory. A descent enters no other mount, so that
+// one is asked once until ChangeDirectory moves the process elsewhere. Any
+// mount point is another mount, a bind mount of the same file system
+// included.
+bool OnCurrentMount(const MountTag& tag, int at, const char* path);
+void ForgetCurrentMount();
 
 // The device and inode of the directory held by HoldCurrentDirectory, where
 // it was entered as a subdirectory: its listing may then have been read

@@ -12,30 +12,35 @@
 
 #include "platform/listing-posix.h"
 
-namespace {
-
-struct Where {
-  uint64_t mount = 0;
-  bool mountKnown = false;
-  dev_t device = 0;
-};
-
-bool Locate(int at, const char* path, Where& where) {
+bool StatusWithMount(int at, const char* path, struct stat& st, MountTag& tag) {
   // An automount point is told apart without being mounted.
   int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (path[0] == '\0' ? AT_EMPTY_PATH : 0);
   struct statx sx;
-  if (statx(at, path, flags, STATX_TYPE | STATX_MNT_ID, &sx) == 0) {
-    where.mountKnown = (sx.stx_mask & STATX_MNT_ID) != 0;
-    where.mount = sx.stx_mnt_id;
-    where.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+  if (statx(at, path, flags, STATX_BASIC_STATS | STATX_MNT_ID, &sx) == 0) {
+    st = {};
+    st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    st.st_ino = sx.stx_ino;
+    st.st_mode = sx.stx_mode;
+    st.st_nlink = sx.stx_nlink;
+    st.st_uid = sx.stx_uid;
+    st.st_gid = sx.stx_gid;
+    st.st_size = static_cast<off_t>(sx.stx_size);
+    tag.mountKnown = (sx.stx_mask & STATX_MNT_ID) != 0;
+    tag.mount = sx.stx_mnt_id;
+    tag.device = st.st_dev;
     return true;
   }
   if (errno != ENOSYS) return false;
-  struct stat st;
   if (fstatat(at, path, &st, flags) != 0) return false;
-  where.device = st.st_dev;
+  tag.mountKnown = false;
+  tag.device = st.st_dev;
   return true;
 }
+
+namespace {
+
+MountTag currentMount;
+bool currentMountKnown = false;
 
 struct MountPoint {
   dev_t device;
@@ -96,15 +101,23 @@ bool IsMountPointOf(dev_t device, int fd) {
 
 }  // namespace
 
-bool OnSameMount(int parentAt, const char* parent, int childAt, const char* child) {
-  Where up, down;
-  if (!Locate(parentAt, parent, up) || !Locate(childAt, child, down)) return false;
-  if (up.mountKnown && down.mountKnown) return up.mount == down.mount;
-  if (up.device != down.device) return false;
-  if (child[0] == '\0') return !IsMountPointOf(down.device, childAt);
-  int fd = openat(childAt, child, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+const MountTag* CurrentMount() {
+  struct stat st;
+  if (!currentMountKnown) currentMountKnown = StatusWithMount(AT_FDCWD, ".", st, currentMount);
+  return currentMountKnown ? &currentMount : nullptr;
+}
+
+void ForgetCurrentMount() { currentMountKnown = false; }
+
+bool OnCurrentMount(const MountTag& tag, int at, const char* path) {
+  const MountTag* here = CurrentMount();
+  if (here == nullptr) return false;
+  if (here->mountKnown && tag.mountKnown) return here->mount == tag.mount;
+  if (here->device != tag.device) return false;
+  if (path[0] == '\0') return !IsMountPointOf(tag.device, at);
+  int fd = openat(at, path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
-  bool same = !IsMountPointOf(down.device, fd);
+  bool same = !IsMountPointOf(tag.device, fd);
   close(fd);
   return same;
 }

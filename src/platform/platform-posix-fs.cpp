@@ -81,7 +81,9 @@ bool UnlinkBelow(const std::string& dirPath, const std::string& leaf) {
     size_t end = dirPath.find('/', pos);
     std::string component = dirPath.substr(pos, end - pos);
     int fd = openat(at, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    reached = fd >= 0 && OnSameMount(at, at == AT_FDCWD ? "." : "", fd, "");
+    struct stat st;
+    MountTag mount;
+    reached = fd >= 0 && StatusWithMount(fd, "", st, mount) && OnCurrentMount(mount, fd, "");
     if (at != AT_FDCWD) close(at);
     at = fd;
     pos = end + 1;
@@ -146,6 +148,7 @@ bool ChangeDirectory(std::string_view path) {
   }
   ForgetListings();
   HoldCurrentDirectory(-1);
+  ForgetCurrentMount();
   TrackChange(target);
   return true;
 }
@@ -162,7 +165,9 @@ bool EnterSubdirectory(std::string_view name) {
 #endif
   if (fd < 0) return false;
   struct stat inside;
-  bool entered = fstat(fd, &inside) == 0 && OnSameMount(AT_FDCWD, ".", fd, "") && fchdir(fd) == 0;
+  MountTag mount;
+  bool entered = StatusWithMount(fd, "", inside, mount) && OnCurrentMount(mount, fd, "") &&
+                 fchdir(fd) == 0;
   if (!entered) {
     close(fd);
     return false;

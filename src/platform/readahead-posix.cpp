@@ -44,6 +44,7 @@ struct Ahead {
   uint64_t device = 0;
   uint64_t inode = 0;
   struct stat status {};
+  MountTag mount;
   std::vector<ListedEntry> entries;
 };
 
@@ -66,7 +67,8 @@ uint64_t groups = 0;
 void Read(Ahead& job) {
   int fd = openat(job.parent->fd, job.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   struct stat st;
-  bool opened = fd >= 0 && fstat(fd, &st) == 0;
+  MountTag mount;
+  bool opened = fd >= 0 && StatusWithMount(fd, "", st, mount);
   {
     std::lock_guard<std::mutex> hold(shared.lock);
     job.parent.reset();
@@ -76,6 +78,7 @@ void Read(Ahead& job) {
       job.device = st.st_dev;
       job.inode = st.st_ino;
       job.status = st;
+      job.mount = mount;
     }
   }
   shared.settled.notify_all();
@@ -184,7 +187,7 @@ uint64_t ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>
   return group;
 }
 
-bool ReadAheadStatus(uint64_t group, const std::string& name, struct stat& status) {
+bool ReadAheadStatus(uint64_t group, const std::string& name, struct stat& status, MountTag& mount) {
   std::unique_lock<std::mutex> hold(shared.lock);
   DropStale();
   for (;;) {
@@ -193,7 +196,10 @@ bool ReadAheadStatus(uint64_t group, const std::string& name, struct stat& statu
     });
     if (job == shared.held.end() || (*job)->state == State::kQueued) return false;
     if ((*job)->identified) {
-      if ((*job)->opened) status = (*job)->status;
+      if ((*job)->opened) {
+        status = (*job)->status;
+        mount = (*job)->mount;
+      }
       return (*job)->opened;
     }
     shared.settled.wait(hold);

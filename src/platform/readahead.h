@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/listing-posix.h"
 #include "platform/listing/listing.h"
 
 // Starts reading ahead the plain subdirectories among `entries`, the listing
@@ -19,10 +20,10 @@
 // belong to, 0 when none was started.
 uint64_t ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>& entries);
 
-// The status of subdirectory `name` of a group, as it was when opened for
-// reading ahead (never through a link), if that has happened and no key was
-// waited for since it was asked.
-bool ReadAheadStatus(uint64_t group, const std::string& name, struct stat& status);
+// The status and mount of subdirectory `name` of a group, as they were when
+// it was opened for reading ahead (never through a link), if that has
+// happened and no key was waited for since it was asked.
+bool ReadAheadStatus(uint64_t group, const std::string& name, struct stat& status, MountTag& mount);
 
 // The entries read ahead for the directory of this device and inode, if the
 // program has not waited for a key since they were asked for: a directory
