@@ -119,14 +119,20 @@ void ReadEntries(DIR* dir, std::vector<ListedEntry>& entries) {
   }
 }
 
-// The current directory's listing may have been read ahead; either way its
-// subdirectories are read ahead through the descriptor it was entered by.
+// The current directory's listing may have been read ahead, and its
+// subdirectories asked for with it; else they are read ahead through the
+// descriptor it was entered by.
 // Its identity is known only where it was entered as a subdirectory, which a
 // held descriptor shows.
 void ReadDirectory(Listing& listing) {
   int ahead = -1;
+  uint64_t below = 0;
   if (listing.path.empty() && heldDirectory >= 0 && heldIdentityKnown &&
-      TakeReadAhead(heldDevice, heldInode, listing.entries)) {
+      TakeReadAhead(heldDevice, heldInode, listing.entries, below)) {
+    if (below != 0) {
+      listing.readAheadGroup = below;
+      return;
+    }
     ahead = fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0);
   } else {
     DIR* dir = OpenListed(listing);
@@ -134,15 +140,19 @@ void ReadDirectory(Listing& listing) {
     ReadEntries(dir, listing.entries);
     if (listing.path.empty()) ahead = fcntl(dirfd(dir), F_DUPFD_CLOEXEC, 0);
     closedir(dir);
+    PutInNameOrder(listing.entries);
   }
+  if (ahead >= 0) listing.readAheadGroup = ReadAheadSubdirectories(ahead, listing.entries);
+}
+
+void PutInNameOrder(std::vector<ListedEntry>& entries) {
   // Put in order once, so that every later comparison is one of numbers:
   // names equal but for case would otherwise be compared whole each time.
-  std::sort(listing.entries.begin(), listing.entries.end(), NameOrderBefore);
-  for (size_t i = 0; i < listing.entries.size(); ++i) listing.entries[i].orderKey = i;
+  std::sort(entries.begin(), entries.end(), NameOrderBefore);
+  for (size_t i = 0; i < entries.size(); ++i) entries[i].orderKey = i;
   // A descent keeps the listing of every level it stands below: room left
   // over in each would add up in a deep tree.
-  if (listing.entries.capacity() > 2 * listing.entries.size()) listing.entries.shrink_to_fit();
-  if (ahead >= 0) listing.readAheadGroup = ReadAheadSubdirectories(ahead, listing.entries);
+  if (entries.capacity() > 2 * entries.size()) entries.shrink_to_fit();
 }
 
 bool ListedBefore(const ListedEntry& a, const ListedEntry& b) { return a.orderKey < b.orderKey; }

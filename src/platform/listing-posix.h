@@ -50,6 +50,10 @@ bool RemoveEntry(const Listing& listing, const ListedEntry& entry);
 // ReadDirectory notes them. Safe on any thread.
 void ReadEntries(DIR* dir, std::vector<ListedEntry>& entries);
 
+// Puts entries ReadEntries gave in name order, once: their orderKey is then
+// their place, for ListedBefore. Safe on any thread.
+void PutInNameOrder(std::vector<ListedEntry>& entries);
+
 // A path in which each component that does not exist as written is replaced
 // by an entry equal to it without regard to ASCII case, where there is one.
 std::string ResolveLiteralPath(std::string_view path);
