@@ -131,6 +131,7 @@ void ReadDirectory(Listing& listing) {
       TakeReadAhead(heldDevice, heldInode, listing.entries, below)) {
     if (below != 0) {
       listing.readAheadGroup = below;
+      listing.readAheadEpoch = attributeEpoch;
       return;
     }
     ahead = fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0);
@@ -143,7 +144,32 @@ void ReadDirectory(Listing& listing) {
     PutInNameOrder(listing.entries);
   }
   if (ahead >= 0) listing.readAheadGroup = ReadAheadSubdirectories(ahead, listing.entries);
+  listing.readAheadEpoch = attributeEpoch;
 }
+
+namespace {
+
+// What was asked for before a key was read is never served: the
+// subdirectories from `entry` on are asked for again, once, so that a single
+// question does not leave the rest of the directory without read-ahead.
+void AskAgainAfterKey(const Listing& listing, const ListedEntry& entry) {
+  if (listing.readAheadGroup == 0 || listing.readAheadEpoch == attributeEpoch || !listing.path.empty())
+    return;
+  listing.readAheadEpoch = attributeEpoch;
+  int fd = heldDirectory >= 0 ? fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0)
+                              : open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    listing.readAheadGroup = 0;
+    return;
+  }
+  std::vector<ListedEntry> rest;
+  for (const ListedEntry& later : listing.entries)
+    if (later.orderKey >= entry.orderKey && later.typeKnown && later.listedAttributes == kAttrDirectory)
+      rest.push_back(later);
+  listing.readAheadGroup = ReadAheadSubdirectories(fd, rest);
+}
+
+}  // namespace
 
 void PutInNameOrder(std::vector<ListedEntry>& entries) {
   // Put in order once, so that every later comparison is one of numbers:
@@ -164,8 +190,9 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
   MountTag mount;
   // A subdirectory already opened to be read ahead: what its descriptor
   // showed is what lstat would show of it.
-  bool ahead = listing.readAheadGroup != 0 && entry.typeKnown &&
-               entry.listedAttributes == kAttrDirectory &&
+  bool subdirectory = entry.typeKnown && entry.listedAttributes == kAttrDirectory;
+  if (subdirectory) AskAgainAfterKey(listing, entry);
+  bool ahead = listing.readAheadGroup != 0 && subdirectory &&
                ReadAheadStatus(listing.readAheadGroup, entry.name, st, mount);
   if (!ahead && !StatusWithMount(dir, path.c_str(), st, mount)) return false;
   uint32_t attributes;
