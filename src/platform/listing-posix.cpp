@@ -64,12 +64,9 @@ bool heldIdentityKnown = false;
 // the directory's files through it.
 DIR* OpenListed(const Listing& listing) {
   if (listing.path.empty() && heldDirectory >= 0) {
-    int fd = fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0);
+    int fd = openat(heldDirectory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-      if (DIR* dir = fdopendir(fd)) {
-        rewinddir(dir);
-        return dir;
-      }
+      if (DIR* dir = fdopendir(fd)) return dir;
       close(fd);
     }
   }

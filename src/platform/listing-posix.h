@@ -37,9 +37,9 @@ void ForgetCurrentMount();
 // ahead. Forgotten with the descriptor.
 void NoteCurrentIdentity(uint64_t device, uint64_t inode);
 
-// The current directory as entered, open for reading: its listing is then
-// read, and its files looked at and deleted, through this descriptor instead
-// of by name. Takes the descriptor; -1 lets go of the one held.
+// The current directory as entered (opened as a place, not necessarily for
+// reading): its listing is then read, and its files looked at and deleted,
+// through this descriptor instead of by name. Takes the descriptor; -1 lets go of the one held.
 void HoldCurrentDirectory(int fd);
 
 // Deletes a listed file: one request, through the held descriptor where the
