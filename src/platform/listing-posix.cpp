@@ -64,12 +64,9 @@ bool heldIdentityKnown = false;
 // the directory's files through it.
 DIR* OpenListed(const Listing& listing) {
   if (listing.path.empty() && heldDirectory >= 0) {
-    int fd = fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0);
+    int fd = openat(heldDirectory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-      if (DIR* dir = fdopendir(fd)) {
-        rewinddir(dir);
-        return dir;
-      }
+      if (DIR* dir = fdopendir(fd)) return dir;
       close(fd);
     }
   }
@@ -119,14 +116,21 @@ void ReadEntries(DIR* dir, std::vector<ListedEntry>& entries) {
   }
 }
 
-// The current directory's listing may have been read ahead; either way its
-// subdirectories are read ahead through the descriptor it was entered by.
+// The current directory's listing may have been read ahead, and its
+// subdirectories asked for with it; else they are read ahead through the
+// descriptor it was entered by.
 // Its identity is known only where it was entered as a subdirectory, which a
 // held descriptor shows.
 void ReadDirectory(Listing& listing) {
   int ahead = -1;
+  uint64_t below = 0;
   if (listing.path.empty() && heldDirectory >= 0 && heldIdentityKnown &&
-      TakeReadAhead(heldDevice, heldInode, listing.entries)) {
+      TakeReadAhead(heldDevice, heldInode, listing.entries, below)) {
+    if (below != 0) {
+      listing.readAheadGroup = below;
+      listing.readAheadEpoch = attributeEpoch;
+      return;
+    }
     ahead = fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0);
   } else {
     DIR* dir = OpenListed(listing);
@@ -134,15 +138,44 @@ void ReadDirectory(Listing& listing) {
     ReadEntries(dir, listing.entries);
     if (listing.path.empty()) ahead = fcntl(dirfd(dir), F_DUPFD_CLOEXEC, 0);
     closedir(dir);
+    PutInNameOrder(listing.entries);
   }
+  if (ahead >= 0) listing.readAheadGroup = ReadAheadSubdirectories(ahead, listing.entries);
+  listing.readAheadEpoch = attributeEpoch;
+}
+
+namespace {
+
+// What was asked for before a key was read is never served: the
+// subdirectories from `entry` on are asked for again, once, so that a single
+// question does not leave the rest of the directory without read-ahead.
+void AskAgainAfterKey(const Listing& listing, const ListedEntry& entry) {
+  if (listing.readAheadGroup == 0 || listing.readAheadEpoch == attributeEpoch || !listing.path.empty())
+    return;
+  listing.readAheadEpoch = attributeEpoch;
+  int fd = heldDirectory >= 0 ? fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0)
+                              : open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    listing.readAheadGroup = 0;
+    return;
+  }
+  std::vector<ListedEntry> rest;
+  for (const ListedEntry& later : listing.entries)
+    if (later.orderKey >= entry.orderKey && later.typeKnown && later.listedAttributes == kAttrDirectory)
+      rest.push_back(later);
+  listing.readAheadGroup = ReadAheadSubdirectories(fd, rest);
+}
+
+}  // namespace
+
+void PutInNameOrder(std::vector<ListedEntry>& entries) {
   // Put in order once, so that every later comparison is one of numbers:
   // names equal but for case would otherwise be compared whole each time.
-  std::sort(listing.entries.begin(), listing.entries.end(), NameOrderBefore);
-  for (size_t i = 0; i < listing.entries.size(); ++i) listing.entries[i].orderKey = i;
+  std::sort(entries.begin(), entries.end(), NameOrderBefore);
+  for (size_t i = 0; i < entries.size(); ++i) entries[i].orderKey = i;
   // A descent keeps the listing of every level it stands below: room left
   // over in each would add up in a deep tree.
-  if (listing.entries.capacity() > 2 * listing.entries.size()) listing.entries.shrink_to_fit();
-  if (ahead >= 0) listing.readAheadGroup = ReadAheadSubdirectories(ahead, listing.entries);
+  if (entries.capacity() > 2 * entries.size()) entries.shrink_to_fit();
 }
 
 bool ListedBefore(const ListedEntry& a, const ListedEntry& b) { return a.orderKey < b.orderKey; }
@@ -154,8 +187,9 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
   MountTag mount;
   // A subdirectory already opened to be read ahead: what its descriptor
   // showed is what lstat would show of it.
-  bool ahead = listing.readAheadGroup != 0 && entry.typeKnown &&
-               entry.listedAttributes == kAttrDirectory &&
+  bool subdirectory = entry.typeKnown && entry.listedAttributes == kAttrDirectory;
+  if (subdirectory) AskAgainAfterKey(listing, entry);
+  bool ahead = listing.readAheadGroup != 0 && subdirectory &&
                ReadAheadStatus(listing.readAheadGroup, entry.name, st, mount);
   if (!ahead && !StatusWithMount(dir, path.c_str(), st, mount)) return false;
   uint32_t attributes;

@@ -37,9 +37,9 @@ void ForgetCurrentMount();
 // ahead. Forgotten with the descriptor.
 void NoteCurrentIdentity(uint64_t device, uint64_t inode);
 
-// The current directory as entered, open for reading: its listing is then
-// read, and its files looked at and deleted, through this descriptor instead
-// of by name. Takes the descriptor; -1 lets go of the one held.
+// The current directory as entered (opened as a place, not necessarily for
+// reading): its listing is then read, and its files looked at and deleted,
+// through this descriptor instead of by name. Takes the descriptor; -1 lets go of the one held.
 void HoldCurrentDirectory(int fd);
 
 // Deletes a listed file: one request, through the held descriptor where the
@@ -49,6 +49,10 @@ bool RemoveEntry(const Listing& listing, const ListedEntry& entry);
 // Appends the entries a directory stream yields, "." and ".." left out, as
 // ReadDirectory notes them. Safe on any thread.
 void ReadEntries(DIR* dir, std::vector<ListedEntry>& entries);
+
+// Puts entries ReadEntries gave in name order, once: their orderKey is then
+// their place, for ListedBefore. Safe on any thread.
+void PutInNameOrder(std::vector<ListedEntry>& entries);
 
 // A path in which each component that does not exist as written is replaced
 // by an entry equal to it without regard to ASCII case, where there is one.

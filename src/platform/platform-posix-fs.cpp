@@ -155,13 +155,13 @@ bool ChangeDirectory(std::string_view path) {
 
 bool EnterSubdirectory(std::string_view name) {
   std::string leaf(name);
-  // Opened for reading, the directory is listed through the same descriptor;
-  // one that may be entered but not read is still entered.
-  int fd = open(leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  bool readable = fd >= 0;
+  // Opened only as a place: on a share, opening for reading is one more
+  // round trip, which a listing read ahead does not need. One that may be
+  // entered but not read is still entered.
 #ifdef O_PATH
-  if (!readable && errno == EACCES)
-    fd = open(leaf.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  int fd = open(leaf.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+#else
+  int fd = open(leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 #endif
   if (fd < 0) return false;
   struct stat inside;
@@ -172,11 +172,11 @@ bool EnterSubdirectory(std::string_view name) {
     close(fd);
     return false;
   }
-  // The way down keeps a descriptor of its own: the listing reads through
-  // the one entered by, and closes it.
-  int held = readable ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : fd;
+  // The way down keeps a descriptor of its own: the listing and the sweep
+  // name the directory's entries through the one entered by.
+  int held = fcntl(fd, F_DUPFD_CLOEXEC, 0);
   ForgetListings();
-  HoldCurrentDirectory(readable ? fd : -1);
+  HoldCurrentDirectory(fd);
   NoteCurrentIdentity(inside.st_dev, inside.st_ino);
   NoteLevelEntered(leaf, inside, held);
   return true;

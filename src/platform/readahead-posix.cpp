@@ -38,7 +38,11 @@ struct Ahead {
   std::string name;
   uint64_t group = 0;  // one for each listing whose subdirectories are read
   size_t order = 0;    // the place among them the descent enters it at
-  uint32_t epoch = 0;  // attributeEpoch when asked for
+  uint32_t epoch = 0;  // attributeEpoch when the request that led here was made
+  // Where the descent meets it: a later listing of the descent's own first,
+  // then, within one, the order of a walk that goes down before it goes on.
+  std::vector<uint32_t> rank;
+  uint64_t below = 0;  // the group its own subdirectories were asked in, 0: none
   State state = State::kQueued;
   bool identified = false;  // opened or failed: device and inode settled
   bool opened = false;
@@ -66,40 +70,65 @@ bool wanted = false;
 int workers = 0;
 uint64_t groups = 0;
 
-void Read(Ahead& job) {
-  int fd = openat(job.parent->fd, job.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+uint64_t Ask(int fd, const std::vector<ListedEntry>& entries, const std::vector<uint32_t>& rank,
+             uint32_t epoch);
+
+bool HasSubdirectory(const std::vector<ListedEntry>& entries) {
+  return std::any_of(entries.begin(), entries.end(), [](const ListedEntry& entry) {
+    return entry.typeKnown && entry.listedAttributes == kAttrDirectory;
+  });
+}
+
+void Read(std::shared_ptr<Ahead> job) {
+  int fd = openat(job->parent->fd, job->name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   struct stat st;
   MountTag mount;
   bool opened = fd >= 0 && StatusWithMount(fd, "", st, mount);
   {
     std::lock_guard<std::mutex> hold(shared.lock);
-    job.parent.reset();
-    job.identified = true;
-    job.opened = opened;
+    job->parent.reset();
+    job->identified = true;
+    job->opened = opened;
     if (opened) {
-      job.device = st.st_dev;
-      job.inode = st.st_ino;
-      job.status = st;
-      job.mount = mount;
+      job->device = st.st_dev;
+      job->inode = st.st_ino;
+      job->status = st;
+      job->mount = mount;
     }
   }
   shared.settled.notify_all();
   bool complete = false;
+  int again = -1;
   if (opened) {
     if (DIR* dir = fdopendir(fd)) {
-      ReadEntries(dir, job.entries);
+      ReadEntries(dir, job->entries);
+      PutInNameOrder(job->entries);
+      // The descent will want this directory's own subdirectories next: asked
+      // for now, through the descriptor it was read by, they are on their way
+      // before the descent gets here.
+      if (HasSubdirectory(job->entries)) again = fcntl(dirfd(dir), F_DUPFD_CLOEXEC, 0);
       closedir(dir);
       fd = -1;
       complete = true;
     }
   }
   if (fd >= 0) close(fd);
+  bool asked = false;
   {
     std::lock_guard<std::mutex> hold(shared.lock);
-    job.complete = complete;
-    job.state = State::kRead;
+    job->complete = complete;
+    job->state = State::kRead;
+    // A job dropped meanwhile is not waited for by anyone: nor are its children.
+    bool live = std::find(shared.held.begin(), shared.held.end(), job) != shared.held.end();
+    if (again >= 0 && live) {
+      job->below = Ask(again, job->entries, job->rank, job->epoch);
+      asked = job->below != 0;
+    } else if (again >= 0) {
+      close(again);
+    }
   }
   shared.settled.notify_all();
+  if (asked) shared.queued.notify_all();
 }
 
 void Work() {
@@ -112,7 +141,7 @@ void Work() {
       shared.queue.pop_front();
       job->state = State::kReading;
     }
-    Read(*job);
+    Read(std::move(job));
   }
 }
 
@@ -129,14 +158,47 @@ void DropStale() {
   Drop([](const std::shared_ptr<Ahead>& job) { return job.get()->epoch != attributeEpoch; });
 }
 
-// Makes room by dropping the job needed last that has not started.
-bool MakeRoom() {
+// Makes room for a job ranked `rank` by dropping the one not being read
+// that the descent would meet last, if it comes after this one.
+bool MakeRoom(const std::vector<uint32_t>& rank) {
   if (shared.held.size() < kReadAheadHeld) return true;
-  if (shared.queue.empty()) return false;
-  std::shared_ptr<Ahead> last = std::move(shared.queue.back());
-  shared.queue.pop_back();
-  std::erase(shared.held, last);
+  auto last = shared.held.end();
+  for (auto job = shared.held.begin(); job != shared.held.end(); ++job)
+    if ((*job)->state != State::kReading && (last == shared.held.end() || (*last)->rank < (*job)->rank))
+      last = job;
+  if (last == shared.held.end() || !(rank < (*last)->rank)) return false;
+  std::shared_ptr<Ahead> dropped = *last;
+  Drop([&dropped](const std::shared_ptr<Ahead>& job) { return job == dropped; });
   return true;
+}
+
+// Asks for the plain subdirectories among `entries`, in name order, of the
+// directory open as `fd`, which this takes, each ranked below `rank`. The
+// lock is held. Returns their group, 0 when none was asked for.
+uint64_t Ask(int fd, const std::vector<ListedEntry>& entries, const std::vector<uint32_t>& rank,
+             uint32_t epoch) {
+  auto parent = std::make_shared<Parent>(fd);
+  uint64_t group = ++groups;
+  uint32_t order = 0;
+  for (const ListedEntry& entry : entries) {
+    if (!entry.typeKnown || entry.listedAttributes != kAttrDirectory) continue;
+    auto job = std::make_shared<Ahead>();
+    job->rank = rank;
+    job->rank.push_back(order);
+    if (!MakeRoom(job->rank)) break;
+    job->parent = parent;
+    job->name = entry.name;
+    job->group = group;
+    job->order = order++;
+    job->epoch = epoch;
+    shared.held.push_back(job);
+    auto at = std::upper_bound(shared.queue.begin(), shared.queue.end(), job,
+                               [](const std::shared_ptr<Ahead>& a, const std::shared_ptr<Ahead>& b) {
+                                 return a->rank < b->rank;
+                               });
+    shared.queue.insert(at, std::move(job));
+  }
+  return order == 0 ? 0 : group;
 }
 
 // Reading ahead pays where every request is a round trip: a share, a FUSE
@@ -174,41 +236,22 @@ void ListSubdirectoriesAhead() {
 }
 
 uint64_t ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>& entries) {
-  std::vector<int32_t> below;
-  if (wanted) {
-    for (size_t i = 0; i < entries.size(); ++i)
-      if (entries[i].typeKnown && entries[i].listedAttributes == kAttrDirectory)
-        below.push_back(static_cast<int32_t>(i));
-  }
-  if (!below.empty() && workers == 0) {
+  bool below = wanted && HasSubdirectory(entries);
+  if (below && workers == 0) {
     workers = StartWorkers(kReadAheadWorkers, Work);
     // Without threads the descent reads every listing itself, as it can.
     if (workers == 0) wanted = false;
   }
-  if (below.empty() || workers == 0) {
+  if (!below || workers == 0) {
     close(directoryFd);
     return 0;
   }
-  std::sort(below.begin(), below.end(),
-            [&entries](int32_t a, int32_t b) { return ListedBefore(entries[a], entries[b]); });
-  auto parent = std::make_shared<Parent>(directoryFd);
-  uint64_t group = ++groups;
-  std::vector<std::shared_ptr<Ahead>> asked;
+  uint64_t group;
   {
     std::lock_guard<std::mutex> hold(shared.lock);
     DropStale();
-    for (size_t order = 0; order < below.size() && MakeRoom(); ++order) {
-      auto job = std::make_shared<Ahead>();
-      job->parent = parent;
-      job->name = entries[below[order]].name;
-      job->group = group;
-      job->order = order;
-      job->epoch = attributeEpoch;
-      shared.held.push_back(job);
-      asked.push_back(std::move(job));
-    }
-    // A descent enters these before what earlier listings asked for.
-    shared.queue.insert(shared.queue.begin(), asked.begin(), asked.end());
+    // What the descent enters next goes before all that was asked earlier.
+    group = Ask(directoryFd, entries, {UINT32_MAX - static_cast<uint32_t>(groups)}, attributeEpoch);
   }
   shared.queued.notify_all();
   return group;
@@ -233,7 +276,8 @@ bool ReadAheadStatus(uint64_t group, const std::string& name, struct stat& statu
   }
 }
 
-bool TakeReadAhead(uint64_t device, uint64_t inode, std::vector<ListedEntry>& entries) {
+bool TakeReadAhead(uint64_t device, uint64_t inode, std::vector<ListedEntry>& entries,
+                   uint64_t& subdirectories) {
   if (workers == 0) return false;
   std::unique_lock<std::mutex> hold(shared.lock);
   DropStale();
@@ -245,13 +289,12 @@ bool TakeReadAhead(uint64_t device, uint64_t inode, std::vector<ListedEntry>& en
       if (job->state == State::kReading && !job->identified) unsettled = true;
     }
     if (found && found->state == State::kRead) {
-      // Subdirectories of the same listing that the descent passed over are
-      // not entered any more.
-      Drop([&found](const std::shared_ptr<Ahead>& job) {
-        return job == found || (job->group == found->group && job->order < found->order);
-      });
+      // What the descent would have met before this, subdirectories it
+      // passed over and all asked for below them, is not entered any more.
+      Drop([&found](const std::shared_ptr<Ahead>& job) { return job == found || job->rank < found->rank; });
       if (!found->complete) return false;
       entries = std::move(found->entries);
+      subdirectories = found->below;
       return true;
     }
     if (!found && !unsettled) return false;

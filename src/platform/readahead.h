@@ -1,6 +1,6 @@
-// Listings read ahead for a descent: once the current directory has been
-// listed, its plain subdirectories are listed on worker threads, the one the
-// descent enters next first, while the sweep works. At most 16 reads are in
+// Listings read ahead for a descent: once a directory has been listed, by
+// the descent or ahead of it, its plain subdirectories are listed on worker
+// threads, in the order the descent will enter them, while the sweep works. At most 16 reads are in
 // flight and 64 listings asked for or held, however wide or deep the tree.
 // Internal to src/platform.
 #pragma once
@@ -25,7 +25,10 @@ uint64_t ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>
 // happened and no key was waited for since it was asked.
 bool ReadAheadStatus(uint64_t group, const std::string& name, struct stat& status, MountTag& mount);
 
-// The entries read ahead for the directory of this device and inode, if the
-// program has not waited for a key since they were asked for: a directory
-// swapped or changed meanwhile is never served what another one held.
-bool TakeReadAhead(uint64_t device, uint64_t inode, std::vector<ListedEntry>& entries);
+// The entries read ahead for the directory of this device and inode, in name
+// order, if the program has not waited for a key since the requests that led
+// to them began: a directory swapped or changed meanwhile is never served
+// what another one held. `subdirectories` is the group its own
+// subdirectories are already being read ahead in, 0: none.
+bool TakeReadAhead(uint64_t device, uint64_t inode, std::vector<ListedEntry>& entries,
+                   uint64_t& subdirectories);

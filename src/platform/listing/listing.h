@@ -37,7 +37,10 @@ struct Listing {
   std::vector<int32_t> exactSlots;    // the same by exact name, built likewise
   std::vector<int32_t> extensionSlots;  // first entry of each extension, likewise
   uint64_t extensions = 0;            // one bit for each extension present
-  uint64_t readAheadGroup = 0;        // its subdirectories listed ahead, 0: none
+  // Its subdirectories listed ahead, 0: none; asked for at that epoch, and
+  // asked for again when the sweep next looks at one after a key was read.
+  mutable uint64_t readAheadGroup = 0;
+  mutable uint32_t readAheadEpoch = 0;
 };
 
 // --- The reader: one per platform ----------------------------------------
