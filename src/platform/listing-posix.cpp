@@ -161,7 +161,7 @@ void AskAgainAfterKey(const Listing& listing, const ListedEntry& entry) {
   }
   std::vector<ListedEntry> rest;
   for (const ListedEntry& later : listing.entries)
-    if (later.orderKey >= entry.orderKey && later.typeKnown && later.listedAttributes == kAttrDirectory)
+    if (later.orderKey >= entry.orderKey && ListedAsSubdirectory(later))
       rest.push_back(later);
   listing.readAheadGroup = ReadAheadSubdirectories(fd, rest);
 }
@@ -187,7 +187,7 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
   MountTag mount;
   // A subdirectory already opened to be read ahead: what its descriptor
   // showed is what lstat would show of it.
-  bool subdirectory = entry.typeKnown && entry.listedAttributes == kAttrDirectory;
+  bool subdirectory = ListedAsSubdirectory(entry);
   if (subdirectory) AskAgainAfterKey(listing, entry);
   bool ahead = listing.readAheadGroup != 0 && subdirectory &&
                ReadAheadStatus(listing.readAheadGroup, entry.name, st, mount);

@@ -46,6 +46,12 @@ void HoldCurrentDirectory(int fd);
 // listing is the current directory's.
 bool RemoveEntry(const Listing& listing, const ListedEntry& entry);
 
+// The read alone shows a plain subdirectory, one a descent may enter: what
+// is read ahead, and what a read ahead may answer for.
+inline bool ListedAsSubdirectory(const ListedEntry& entry) {
+  return entry.typeKnown && entry.listedAttributes == kAttrDirectory;
+}
+
 // Appends the entries a directory stream yields, "." and ".." left out, as
 // ReadDirectory notes them. Safe on any thread.
 void ReadEntries(DIR* dir, std::vector<ListedEntry>& entries);

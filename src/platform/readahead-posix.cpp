@@ -74,9 +74,7 @@ uint64_t Ask(int fd, const std::vector<ListedEntry>& entries, const std::vector<
              uint32_t epoch);
 
 bool HasSubdirectory(const std::vector<ListedEntry>& entries) {
-  return std::any_of(entries.begin(), entries.end(), [](const ListedEntry& entry) {
-    return entry.typeKnown && entry.listedAttributes == kAttrDirectory;
-  });
+  return std::any_of(entries.begin(), entries.end(), ListedAsSubdirectory);
 }
 
 void Read(std::shared_ptr<Ahead> job) {
@@ -181,7 +179,7 @@ uint64_t Ask(int fd, const std::vector<ListedEntry>& entries, const std::vector<
   uint64_t group = ++groups;
   uint32_t order = 0;
   for (const ListedEntry& entry : entries) {
-    if (!entry.typeKnown || entry.listedAttributes != kAttrDirectory) continue;
+    if (!ListedAsSubdirectory(entry)) continue;
     auto job = std::make_shared<Ahead>();
     job->rank = rank;
     job->rank.push_back(order);
