@@ -126,7 +126,12 @@ TEST(Descent, FilesBelowPathsLongerThanMaxPathAreAnnouncedWithTheWholePath) {
   EXPECT_TRUE(SameOutput(RunKelvo(tree, Keys(no).WithArgs({"/S", "/N"})), offered.Summary(0)));
 
   std::unique_ptr<TerminalRun> console = StartAtTerminal(tree, {"/S", "/N"});
-  console->Type(no);
+  // Keys typed before the program has its console to itself are echoed by
+  // the terminal into the screen: each waits for its question.
+  for (int level = 1; level <= kLevels; ++level) {
+    ASSERT_TRUE(console->WaitFor("Y/N:", level)) << console->Screen();
+    console->Type("n");
+  }
   EXPECT_EQ(console->Finish(), 0) << console->Screen();
   // A line longer than the screen is wrapped there.
   std::string screen = console->Screen();
