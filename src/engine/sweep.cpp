@@ -25,7 +25,14 @@ static void WriteFileLine(std::string_view message, std::string_view name) {
   WriteLine();
 }
 
+// Set while the passes only name what they would delete.
+static std::vector<std::string>* named = nullptr;
+
 void RemoveOne(std::string_view name) {
+  if (named != nullptr) {
+    named->emplace_back(name);
+    return;
+  }
   WriteFileLine(text::kRemoving, name);
   if (run.askEachFile) {
     Write(text::kConfirm);
@@ -157,7 +164,21 @@ static void RulePass() {
   }
 }
 
-void SweepDirectory() {
+static void Passes() {
   if (run.useMasks) MaskPass();
   RulePass();
+}
+
+void SweepDirectory() {
+  // With no question to wait for, the files the passes will delete are
+  // named first, so that on a share each status is read while the deletions
+  // before it are made.
+  if (!run.askEachFile && ReadsFilesAhead()) {
+    std::vector<std::string> names;
+    named = &names;
+    Passes();
+    named = nullptr;
+    WillRemove(names);
+  }
+  Passes();
 }

@@ -90,6 +90,7 @@ bool RemoveEntry(const Listing& listing, const ListedEntry& entry) {
 }
 
 void HoldCurrentDirectory(int fd) {
+  DropFilesAhead();
   if (heldDirectory >= 0) close(heldDirectory);
   heldDirectory = fd;
   heldIdentityKnown = false;
@@ -150,7 +151,8 @@ namespace {
 // subdirectories from `entry` on are asked for again, once, so that a single
 // question does not leave the rest of the directory without read-ahead.
 void AskAgainAfterKey(const Listing& listing, const ListedEntry& entry) {
-  if (listing.readAheadGroup == 0 || listing.readAheadEpoch == attributeEpoch || !listing.path.empty())
+  if (listing.readAheadGroup == 0 || listing.readAheadEpoch == attributeEpoch ||
+      !listing.path.empty())
     return;
   listing.readAheadEpoch = attributeEpoch;
   int fd = heldDirectory >= 0 ? fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0)
@@ -161,8 +163,7 @@ void AskAgainAfterKey(const Listing& listing, const ListedEntry& entry) {
   }
   std::vector<ListedEntry> rest;
   for (const ListedEntry& later : listing.entries)
-    if (later.orderKey >= entry.orderKey && ListedAsSubdirectory(later))
-      rest.push_back(later);
+    if (later.orderKey >= entry.orderKey && ListedAsSubdirectory(later)) rest.push_back(later);
   listing.readAheadGroup = ReadAheadSubdirectories(fd, rest);
 }
 
@@ -191,6 +192,7 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
   if (subdirectory) AskAgainAfterKey(listing, entry);
   bool ahead = listing.readAheadGroup != 0 && subdirectory &&
                ReadAheadStatus(listing.readAheadGroup, entry.name, st, mount);
+  if (!ahead && listing.path.empty() && !subdirectory) ahead = TakeFileAhead(entry.name, st);
   if (!ahead && !StatusWithMount(dir, path.c_str(), st, mount)) return false;
   uint32_t attributes;
   int64_t size = 0;
@@ -215,6 +217,23 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
   entry.attributes = attributes;
   entry.size = size;
   return true;
+}
+
+void WillRemove(const std::vector<std::string>& names) {
+  Listing* listing = CachedListing("");
+  if (listing == nullptr || !ReadsFilesAhead()) return;
+  std::vector<bool> named(listing->entries.size());
+  std::vector<std::string> files;
+  for (const std::string& name : names) {
+    int32_t i = NamePart(name) == name ? FindLiteral(*listing, name) : -1;
+    if (i < 0 || named[i]) continue;
+    named[i] = true;
+    const ListedEntry& entry = listing->entries[i];
+    if (entry.readAt != attributeEpoch && !ListedAsSubdirectory(entry)) files.push_back(entry.name);
+  }
+  int fd = heldDirectory >= 0 ? fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0)
+                              : open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) ReadFilesAhead(fd, std::move(files));
 }
 
 std::string ResolveLiteralPath(std::string_view path) {

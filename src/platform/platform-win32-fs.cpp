@@ -202,3 +202,7 @@ void CloseReadOnly(ReadFileState* file) {
   CloseHandle(file->handle);
   delete file;
 }
+
+// The listing gave each file's attributes and size: a deletion asks nothing before it.
+bool ReadsFilesAhead() { return false; }
+void WillRemove(const std::vector<std::string>&) {}

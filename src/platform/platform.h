@@ -135,6 +135,12 @@ Climb LeaveSubdirectory();
 // for the descent that will enter them (POSIX; nothing on Windows).
 void ListSubdirectoriesAhead();
 
+// The files a sweep of the current directory is about to delete, in order,
+// with no key to wait for in between. Where round trips are slow (POSIX on a
+// share) their status is read ahead, so each deletion waits for one request.
+bool ReadsFilesAhead();
+void WillRemove(const std::vector<std::string>& names);
+
 // Returns to an absolute directory without allocating memory: safe inside
 // the break handler.
 bool ReturnToDirectory(const char* path);

@@ -17,21 +17,18 @@
 
 #include "platform/listing-posix.h"
 #include "platform/pool.h"
+#include "platform/readahead-posix.h"
+
+// Never destroyed: workers still wait on it while the process ends.
+Shared& shared = *new Shared;
+int workers = 0;
 
 namespace {
 
 constexpr int kReadAheadWorkers = 16;
 constexpr size_t kReadAheadHeld = 64;
 
-// The directory whose subdirectories are read, open until the last of them
-// has been opened.
-struct Parent {
-  int fd;
-  explicit Parent(int opened) : fd(opened) {}
-  ~Parent() { close(fd); }
-};
-
-enum class State { kQueued, kReading, kRead };
+}  // namespace
 
 struct Ahead {
   std::shared_ptr<Parent> parent;
@@ -54,20 +51,9 @@ struct Ahead {
   std::vector<ListedEntry> entries;
 };
 
-// Under one lock: the jobs not yet started, the next needed first, and
-// every job asked for and not yet taken or dropped.
-struct Shared {
-  std::mutex lock;
-  std::condition_variable queued;
-  std::condition_variable settled;
-  std::deque<std::shared_ptr<Ahead>> queue;
-  std::vector<std::shared_ptr<Ahead>> held;
-};
+namespace {
 
-// Never destroyed: workers still wait on it while the process ends.
-Shared& shared = *new Shared;
 bool wanted = false;
-int workers = 0;
 uint64_t groups = 0;
 
 uint64_t Ask(int fd, const std::vector<ListedEntry>& entries, const std::vector<uint32_t>& rank,
@@ -129,17 +115,28 @@ void Read(std::shared_ptr<Ahead> job) {
   if (asked) shared.queued.notify_all();
 }
 
+// A file about to be deleted is wanted sooner than any listing.
 void Work() {
   for (;;) {
+    std::shared_ptr<FileAhead> file;
     std::shared_ptr<Ahead> job;
     {
       std::unique_lock<std::mutex> hold(shared.lock);
-      shared.queued.wait(hold, [] { return !shared.queue.empty(); });
-      job = std::move(shared.queue.front());
-      shared.queue.pop_front();
-      job->state = State::kReading;
+      shared.queued.wait(hold, [] { return !shared.files.empty() || !shared.queue.empty(); });
+      if (!shared.files.empty()) {
+        file = std::move(shared.files.front());
+        shared.files.pop_front();
+        file->state = State::kReading;
+      } else {
+        job = std::move(shared.queue.front());
+        shared.queue.pop_front();
+        job->state = State::kReading;
+      }
     }
-    Read(std::move(job));
+    if (file)
+      ReadFile(file);
+    else
+      Read(std::move(job));
   }
 }
 
@@ -228,19 +225,27 @@ bool RoundTripsAreSlow() {
 
 // Each group asked for keeps its parent open, and each worker one more
 // descriptor: under a tight limit on open files they are left to the descent.
-void ListSubdirectoriesAhead() {
-  struct rlimit limit;
-  wanted = RoundTripsAreSlow() && getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur >= 256;
+bool ReadsFilesAhead() {
+  static int pays = -1;
+  if (pays < 0) {
+    struct rlimit limit;
+    pays = RoundTripsAreSlow() && getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur >= 256;
+  }
+  return pays == 1 && workers >= 0;
+}
+
+void ListSubdirectoriesAhead() { wanted = ReadsFilesAhead(); }
+
+// Without threads the program reads every listing and status itself, as it can.
+bool HaveWorkers() {
+  if (workers == 0) workers = StartWorkers(kReadAheadWorkers, Work);
+  if (workers == 0) workers = -1;
+  return workers > 0;
 }
 
 uint64_t ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>& entries) {
   bool below = wanted && HasSubdirectory(entries);
-  if (below && workers == 0) {
-    workers = StartWorkers(kReadAheadWorkers, Work);
-    // Without threads the descent reads every listing itself, as it can.
-    if (workers == 0) wanted = false;
-  }
-  if (!below || workers == 0) {
+  if (!below || !HaveWorkers()) {
     close(directoryFd);
     return 0;
   }
@@ -276,7 +281,7 @@ bool ReadAheadStatus(uint64_t group, const std::string& name, struct stat& statu
 
 bool TakeReadAhead(uint64_t device, uint64_t inode, std::vector<ListedEntry>& entries,
                    uint64_t& subdirectories) {
-  if (workers == 0) return false;
+  if (workers <= 0) return false;
   std::unique_lock<std::mutex> hold(shared.lock);
   DropStale();
   for (;;) {

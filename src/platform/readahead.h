@@ -32,3 +32,16 @@ bool ReadAheadStatus(uint64_t group, const std::string& name, struct stat& statu
 // subdirectories are already being read ahead in, 0: none.
 bool TakeReadAhead(uint64_t device, uint64_t inode, std::vector<ListedEntry>& entries,
                    uint64_t& subdirectories);
+
+// Reads ahead the status of the files `names` of the directory open as
+// `directoryFd`, which this takes, in the order the sweep will delete them,
+// at most 64 at a time. Replaces the files asked for before.
+void ReadFilesAhead(int directoryFd, std::vector<std::string> names);
+
+// The status of file `name` read ahead, if it was asked for, is a plain file
+// and no key was waited for since it was asked; waits for one being read.
+// The files asked for before it are dropped.
+bool TakeFileAhead(const std::string& name, struct stat& status);
+
+// Drops the files asked for: the current directory has changed.
+void DropFilesAhead();

@@ -36,6 +36,15 @@ TEST(BuiltInRules, FortranRulesApplyInTheirOrder) {
                                   .Offer(tree, "G.OBJ", 'Y')
                                   .Summary(3 + 1 + 3 + 3)));
   EXPECT_EQ(tree.Left(), (Names{"F.FTN", "G.FOR"}));
+
+  // A source an earlier rule deleted is no source for a later one: P.O stays,
+  // and the file deleted after it counts its own size, not P.O's.
+  ScopedTree chain({"P.Y", "P.C=c", "P.O=object of p", "Q.C", "Q.O=q"});
+  run = RunKelvo(chain,
+                 Keys("").WithArgs({"/N", "/Y"}).WithCompanions({"KELVO.EXT=.Y .C\r\n.C .O\r\n"}));
+  EXPECT_TRUE(SameOutput(
+      run, Transcript().Banner().Offer(chain, "P.C", 0).Offer(chain, "Q.O", 0).Summary(2)));
+  EXPECT_EQ(chain.Left(), (Names{"P.O", "P.Y", "Q.C"}));
 }
 
 TEST(BuiltInRules, BackupIsOfferedOnceThoughItIsItsOwnSource) {
