@@ -44,7 +44,9 @@ void LetGo(Level& level) {
 // `fd` is the directory `level` stands for; closed when it is not.
 bool Proven(int fd, const Level& level) {
   struct stat st;
-  if (fd >= 0 && fstat(fd, &st) == 0 && st.st_dev == level.device && st.st_ino == level.inode)
+  MountTag mount;
+  if (fd >= 0 && IdentityWithMount(fd, st, mount) && st.st_dev == level.device &&
+      st.st_ino == level.inode)
     return true;
   if (fd >= 0) close(fd);
   return false;

@@ -23,6 +23,10 @@ struct MountTag {
 // The status of `path` (relative to the descriptor `at`, or `at` itself
 // where `path` is ""), a link not followed, and its mount: one request.
 bool StatusWithMount(int at, const char* path, struct stat& st, MountTag& tag);
+// The device, inode, type and mount of what `fd` holds, as the kernel keeps
+// them: none of them can change while it is held, so a file system whose
+// attributes live on a server is not asked.
+bool IdentityWithMount(int fd, struct stat& st, MountTag& tag);
 
 // True when what `tag` was read of (`path` from `at`, as above) lies on the
 // mount of the current directory. A descent enters no other mount, so that

@@ -12,11 +12,13 @@
 
 #include "platform/listing-posix.h"
 
-bool StatusWithMount(int at, const char* path, struct stat& st, MountTag& tag) {
+namespace {
+
+bool Status(int at, const char* path, int sync, struct stat& st, MountTag& tag) {
   // An automount point is told apart without being mounted.
   int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (path[0] == '\0' ? AT_EMPTY_PATH : 0);
   struct statx sx;
-  if (statx(at, path, flags, STATX_BASIC_STATS | STATX_MNT_ID, &sx) == 0) {
+  if (statx(at, path, flags | sync, STATX_BASIC_STATS | STATX_MNT_ID, &sx) == 0) {
     st = {};
     st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
     st.st_ino = sx.stx_ino;
@@ -35,6 +37,16 @@ bool StatusWithMount(int at, const char* path, struct stat& st, MountTag& tag) {
   tag.mountKnown = false;
   tag.device = st.st_dev;
   return true;
+}
+
+}  // namespace
+
+bool StatusWithMount(int at, const char* path, struct stat& st, MountTag& tag) {
+  return Status(at, path, AT_STATX_SYNC_AS_STAT, st, tag);
+}
+
+bool IdentityWithMount(int fd, struct stat& st, MountTag& tag) {
+  return Status(fd, "", AT_STATX_DONT_SYNC, st, tag);
 }
 
 namespace {

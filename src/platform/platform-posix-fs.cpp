@@ -83,7 +83,7 @@ bool UnlinkBelow(const std::string& dirPath, const std::string& leaf) {
     int fd = openat(at, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st;
     MountTag mount;
-    reached = fd >= 0 && StatusWithMount(fd, "", st, mount) && OnCurrentMount(mount, fd, "");
+    reached = fd >= 0 && IdentityWithMount(fd, st, mount) && OnCurrentMount(mount, fd, "");
     if (at != AT_FDCWD) close(at);
     at = fd;
     pos = end + 1;
@@ -166,7 +166,7 @@ bool EnterSubdirectory(std::string_view name) {
   if (fd < 0) return false;
   struct stat inside;
   MountTag mount;
-  bool entered = StatusWithMount(fd, "", inside, mount) && OnCurrentMount(mount, fd, "") &&
+  bool entered = IdentityWithMount(fd, inside, mount) && OnCurrentMount(mount, fd, "") &&
                  fchdir(fd) == 0;
   if (!entered) {
     close(fd);
