@@ -137,7 +137,7 @@ void ReadDirectory(Listing& listing) {
     DIR* dir = OpenListed(listing);
     if (dir == nullptr) return;
     ReadEntries(dir, listing.entries);
-    if (listing.path.empty()) ahead = fcntl(dirfd(dir), F_DUPFD_CLOEXEC, 0);
+    if (listing.path.empty() && ListingsReadAhead()) ahead = fcntl(dirfd(dir), F_DUPFD_CLOEXEC, 0);
     closedir(dir);
     PutInNameOrder(listing.entries);
   }
@@ -172,11 +172,26 @@ void AskAgainAfterKey(const Listing& listing, const ListedEntry& entry) {
 void PutInNameOrder(std::vector<ListedEntry>& entries) {
   // Put in order once, so that every later comparison is one of numbers:
   // names equal but for case would otherwise be compared whole each time.
-  std::sort(entries.begin(), entries.end(), NameOrderBefore);
-  for (size_t i = 0; i < entries.size(); ++i) entries[i].orderKey = i;
-  // A descent keeps the listing of every level it stands below: room left
-  // over in each would add up in a deep tree.
-  if (entries.capacity() > 2 * entries.size()) entries.shrink_to_fit();
+  // Keys and places are sorted, not the entries, which are then moved once.
+  struct Place {
+    uint64_t key;
+    uint32_t index;
+  };
+  std::vector<Place> places(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i)
+    places[i] = {entries[i].orderKey, static_cast<uint32_t>(i)};
+  std::sort(places.begin(), places.end(), [&entries](const Place& a, const Place& b) {
+    return a.key != b.key ? a.key < b.key : NameOrderBefore(entries[a.index], entries[b.index]);
+  });
+  // Exactly as much room as entries: a descent keeps the listing of every
+  // level it stands below, and room left over would add up in a deep tree.
+  std::vector<ListedEntry> sorted;
+  sorted.reserve(entries.size());
+  for (const Place& place : places) {
+    sorted.push_back(std::move(entries[place.index]));
+    sorted.back().orderKey = sorted.size() - 1;
+  }
+  entries.swap(sorted);
 }
 
 bool ListedBefore(const ListedEntry& a, const ListedEntry& b) { return a.orderKey < b.orderKey; }

@@ -236,6 +236,8 @@ bool ReadsFilesAhead() {
 
 void ListSubdirectoriesAhead() { wanted = ReadsFilesAhead(); }
 
+bool ListingsReadAhead() { return wanted && workers >= 0; }
+
 // Without threads the program reads every listing and status itself, as it can.
 bool HaveWorkers() {
   if (workers == 0) workers = StartWorkers(kReadAheadWorkers, Work);

@@ -19,6 +19,8 @@
 // until ListSubdirectoriesAhead was called. Returns the group the reads
 // belong to, 0 when none was started.
 uint64_t ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>& entries);
+// True once ListSubdirectoriesAhead was called where reading ahead pays.
+bool ListingsReadAhead();
 
 // The status and mount of subdirectory `name` of a group, as they were when
 // it was opened for reading ahead (never through a link), if that has
