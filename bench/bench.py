@@ -698,6 +698,28 @@ class LatencyMount:
         return False
 
 
+def same_as_sequential(work, fs, tree, args):
+    """The preview and the deletion write the same bytes and leave the same
+    files with the read-ahead as without it (KELVO_READ_AHEAD=0); only the
+    last line, the free space, may differ."""
+    for argv in ([work.kelvo, "/S", "/N"], [work.kelvo, "/S", "/N", "/Y"]):
+        seen = []
+        for ahead in ("0", "1"):
+            copy = work.copy(tree, f"net.check{ahead}")
+            with LatencyMount(work, fs, copy, args) as where:
+                work.kelvo_argv(where)  # refuses a place outside the work directory
+                run = subprocess.run(argv, cwd=where, stdin=subprocess.DEVNULL, capture_output=True,
+                                     env=dict(os.environ, KELVO_READ_AHEAD=ahead))
+            if run.returncode not in KELVO_DONE:
+                raise SystemExit(f"bench: {' '.join(argv)} exited with {run.returncode}: {run.stderr!r}")
+            seen.append((run.stdout.rstrip(b"\r\n").rsplit(b"\n", 1)[0], listing(copy)))
+            work.remove(copy)
+        if seen[0] != seen[1]:
+            raise SystemExit(f"bench: FAIL network: {' '.join(argv[1:])} wrote or left otherwise "
+                             "with the read-ahead than without it")
+    print("  with and without the read-ahead: the same bytes and the same files left", flush=True)
+
+
 def network_figure(work, args, rng):
     if shutil.which("fusermount3") is None:
         raise SystemExit("bench: --network needs fusermount3 (Debian: fuse3)")
@@ -757,6 +779,8 @@ def network_figure(work, args, rng):
                                  f"  deleted, should stay: {sorted(expected_after - after)[:10]}\n"
                                  f"  stayed, should go: {sorted(after - expected_after)[:10]}")
         print(f"network round {n + 1}/{args.rounds} done", flush=True)
+
+    same_as_sequential(work, fs, tree, args)
 
     med = {name: statistics.median(ts) for name, ts in times.items()}
     print(f"\nnetwork figure: {args.delay_us / 1000:g} ms per request, {swept} directories swept, "
