@@ -7,22 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "common/names.h"
 #include "platform/directory-win32.h"
 #include "platform/listing/listing.h"
 #include "platform/platform.h"
 
 namespace {
 
-struct Identity {
-  DWORD volume = 0;
-  DWORD indexHigh = 0;
-  DWORD indexLow = 0;
-  bool operator==(const Identity&) const = default;
-};
+using Identity = DirectoryIdentity;
 
 struct Level {
   std::string name;  // as entered from the level above; the whole path at the top
   Identity identity;
+  std::string path;  // the whole path, "" where it is not known
 };
 
 std::vector<Level> way;
@@ -77,20 +74,23 @@ Climb ComeDown(size_t target) {
 
 void BeginDescent() {
   EndDescent();
-  Level top{CurrentDirectory(), {}};
+  Level top{CurrentDirectory(), {}, {}};
   // A top that cannot be identified is never climbed back to.
   if (IdentityOf(".", false, top.identity) != Found::Yes) top.name.clear();
+  top.path = top.name;
+  NoteDescentDirectory(top.path, nullptr);
   way.push_back(std::move(top));
 }
 
 void EndDescent() {
   way.clear();
   lost = false;
+  ForgetDescentDirectory();
 }
 
 bool EnterSubdirectory(std::string_view name) {
   if (way.empty() || lost || name.find('\0') != std::string_view::npos) return false;
-  Level level{std::string(name), {}};
+  Level level{std::string(name), {}, {}};
   if (IdentityOf(level.name.c_str(), true, level.identity) != Found::Yes) return false;
   if (!SetAnyCurrentDirectory(level.name.c_str())) return false;
   Identity here;
@@ -98,9 +98,12 @@ bool EnterSubdirectory(std::string_view name) {
     // Swapped meanwhile: back to where the search was made, by identity,
     // or no further step down until a climb finds the way again.
     lost = ComeDown(way.size() - 1) != Climb::Back;
+    NoteDescentDirectory(lost ? std::string() : way.back().path, nullptr);
     return false;
   }
   ForgetListings();
+  if (!way.back().path.empty()) level.path = JoinPath(way.back().path, level.name);
+  NoteDescentDirectory(level.path, &here);
   way.push_back(std::move(level));
   return true;
 }
@@ -109,9 +112,13 @@ Climb LeaveSubdirectory() {
   if (way.size() < 2) return Climb::Unproven;
   way.pop_back();
   ForgetListings();
-  if (way.front().name.empty()) return Climb::Unproven;
+  if (way.front().name.empty()) {
+    NoteDescentDirectory(std::string(), nullptr);
+    return Climb::Unproven;
+  }
   Climb climb = StepTo("..", way.back());
   if (climb != Climb::Back) climb = ComeDown(way.size() - 1);
   lost = climb != Climb::Back;
+  NoteDescentDirectory(lost ? std::string() : way.back().path, nullptr);
   return climb;
 }

@@ -22,7 +22,7 @@ void ReadFile(const std::shared_ptr<FileAhead>& job) {
     job->parent.reset();
     job->read = read;
     job->status = st;
-    job->state = State::kRead;
+    job->state = AheadState::kRead;
   }
   shared.settled.notify_all();
 }
@@ -45,7 +45,7 @@ void AskMoreFiles(FilePlan& plan) {
 void DropFiles(std::deque<std::shared_ptr<FileAhead>>::iterator from,
                std::deque<std::shared_ptr<FileAhead>>::iterator to) {
   for (auto job = from; job != to; ++job)
-    if ((*job)->state == State::kQueued) std::erase(shared.files, *job);
+    if ((*job)->state == AheadState::kQueued) std::erase(shared.files, *job);
 }
 
 void ClearFilePlan() {
@@ -94,8 +94,8 @@ bool TakeFileAhead(const std::string& name, struct stat& status) {
   hold.unlock();
   shared.queued.notify_all();
   hold.lock();
-  if (job->state == State::kQueued) return false;
-  shared.settled.wait(hold, [&job] { return job->state == State::kRead; });
+  if (job->state == AheadState::kQueued) return false;
+  shared.settled.wait(hold, [&job] { return job->state == AheadState::kRead; });
   if (!job->read || !S_ISREG(job->status.st_mode)) return false;
   status = job->status;
   return true;

@@ -147,24 +147,14 @@ void ReadDirectory(Listing& listing) {
 
 namespace {
 
-// What was asked for before a key was read is never served: the
-// subdirectories from `entry` on are asked for again, once, so that a single
-// question does not leave the rest of the directory without read-ahead.
+// The subdirectories still ahead, asked for again after a key, through the
+// descriptor the directory was entered by.
 void AskAgainAfterKey(const Listing& listing, const ListedEntry& entry) {
-  if (listing.readAheadGroup == 0 || listing.readAheadEpoch == attributeEpoch ||
-      !listing.path.empty())
-    return;
-  listing.readAheadEpoch = attributeEpoch;
+  std::vector<ListedEntry> rest;
+  if (!SubdirectoriesToAskAgain(listing, entry, ListedAsSubdirectory, rest)) return;
   int fd = heldDirectory >= 0 ? fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0)
                               : open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    listing.readAheadGroup = 0;
-    return;
-  }
-  std::vector<ListedEntry> rest;
-  for (const ListedEntry& later : listing.entries)
-    if (later.orderKey >= entry.orderKey && ListedAsSubdirectory(later)) rest.push_back(later);
-  listing.readAheadGroup = ReadAheadSubdirectories(fd, rest);
+  listing.readAheadGroup = fd < 0 ? 0 : ReadAheadSubdirectories(fd, rest);
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ enum class Climb { Back, Gone, Unproven };
 Climb LeaveSubdirectory();
 
 // From now on a directory listed also has its subdirectories listed ahead,
-// for the descent that will enter them (POSIX; nothing on Windows).
+// for the descent that will enter them, where round trips are slow.
 void ListSubdirectoriesAhead();
 
 // The files a sweep of the current directory is about to delete, in order,

@@ -10,18 +10,14 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "platform/listing-posix.h"
 #include "platform/pool.h"
+#include "platform/readahead-jobs.h"
 #include "platform/readahead-posix.h"
-
-// Never destroyed: workers still wait on it while the process ends.
-Shared& shared = *new Shared;
-int workers = 0;
 
 namespace {
 
@@ -30,26 +26,19 @@ constexpr size_t kReadAheadHeld = 64;
 
 }  // namespace
 
-struct Ahead {
+struct Ahead : AheadJob {
   std::shared_ptr<Parent> parent;
   std::string name;
-  uint64_t group = 0;  // one for each listing whose subdirectories are read
-  size_t order = 0;    // the place among them the descent enters it at
-  uint32_t epoch = 0;  // attributeEpoch when the request that led here was made
-  // Where the descent meets it: a later listing of the descent's own first,
-  // then, within one, the order of a walk that goes down before it goes on.
-  std::vector<uint32_t> rank;
-  uint64_t below = 0;  // the group its own subdirectories were asked in, 0: none
-  State state = State::kQueued;
-  bool identified = false;  // opened or failed: device and inode settled
-  bool opened = false;
-  bool complete = false;    // the listing was read
+  size_t order = 0;  // the place among its group the descent enters it at
   uint64_t device = 0;
   uint64_t inode = 0;
   struct stat status {};
   MountTag mount;
-  std::vector<ListedEntry> entries;
 };
+
+// Never destroyed: workers still wait on it while the process ends.
+Shared& shared = *new Shared;
+int workers = 0;
 
 namespace {
 
@@ -101,10 +90,8 @@ void Read(std::shared_ptr<Ahead> job) {
   {
     std::lock_guard<std::mutex> hold(shared.lock);
     job->complete = complete;
-    job->state = State::kRead;
-    // A job dropped meanwhile is not waited for by anyone: nor are its children.
-    bool live = std::find(shared.held.begin(), shared.held.end(), job) != shared.held.end();
-    if (again >= 0 && live) {
+    job->state = AheadState::kRead;
+    if (again >= 0 && shared.jobs.Live(job)) {
       job->below = Ask(again, job->entries, job->rank, job->epoch);
       asked = job->below != 0;
     } else if (again >= 0) {
@@ -122,15 +109,13 @@ void Work() {
     std::shared_ptr<Ahead> job;
     {
       std::unique_lock<std::mutex> hold(shared.lock);
-      shared.queued.wait(hold, [] { return !shared.files.empty() || !shared.queue.empty(); });
+      shared.queued.wait(hold, [] { return !shared.files.empty() || !shared.jobs.queue.empty(); });
       if (!shared.files.empty()) {
         file = std::move(shared.files.front());
         shared.files.pop_front();
-        file->state = State::kReading;
+        file->state = AheadState::kReading;
       } else {
-        job = std::move(shared.queue.front());
-        shared.queue.pop_front();
-        job->state = State::kReading;
+        job = shared.jobs.Next();
       }
     }
     if (file)
@@ -138,33 +123,6 @@ void Work() {
     else
       Read(std::move(job));
   }
-}
-
-// Drops the jobs `drop` picks, queued or held; one being read finishes on
-// its worker and is then let go. The lock is held.
-template <typename Pick>
-void Drop(Pick drop) {
-  std::erase_if(shared.queue, drop);
-  std::erase_if(shared.held, drop);
-}
-
-// Asked for before the program last waited for a key: never served.
-void DropStale() {
-  Drop([](const std::shared_ptr<Ahead>& job) { return job.get()->epoch != attributeEpoch; });
-}
-
-// Makes room for a job ranked `rank` by dropping the one not being read
-// that the descent would meet last, if it comes after this one.
-bool MakeRoom(const std::vector<uint32_t>& rank) {
-  if (shared.held.size() < kReadAheadHeld) return true;
-  auto last = shared.held.end();
-  for (auto job = shared.held.begin(); job != shared.held.end(); ++job)
-    if ((*job)->state != State::kReading && (last == shared.held.end() || (*last)->rank < (*job)->rank))
-      last = job;
-  if (last == shared.held.end() || !(rank < (*last)->rank)) return false;
-  std::shared_ptr<Ahead> dropped = *last;
-  Drop([&dropped](const std::shared_ptr<Ahead>& job) { return job == dropped; });
-  return true;
 }
 
 // Asks for the plain subdirectories among `entries`, in name order, of the
@@ -180,18 +138,13 @@ uint64_t Ask(int fd, const std::vector<ListedEntry>& entries, const std::vector<
     auto job = std::make_shared<Ahead>();
     job->rank = rank;
     job->rank.push_back(order);
-    if (!MakeRoom(job->rank)) break;
+    if (!shared.jobs.MakeRoom(job->rank, kReadAheadHeld)) break;
     job->parent = parent;
     job->name = entry.name;
     job->group = group;
     job->order = order++;
     job->epoch = epoch;
-    shared.held.push_back(job);
-    auto at = std::upper_bound(shared.queue.begin(), shared.queue.end(), job,
-                               [](const std::shared_ptr<Ahead>& a, const std::shared_ptr<Ahead>& b) {
-                                 return a->rank < b->rank;
-                               });
-    shared.queue.insert(at, std::move(job));
+    shared.jobs.Queue(std::move(job));
   }
   return order == 0 ? 0 : group;
 }
@@ -254,7 +207,7 @@ uint64_t ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>
   uint64_t group;
   {
     std::lock_guard<std::mutex> hold(shared.lock);
-    DropStale();
+    shared.jobs.DropStale();
     // What the descent enters next goes before all that was asked earlier.
     group = Ask(directoryFd, entries, {UINT32_MAX - static_cast<uint32_t>(groups)}, attributeEpoch);
   }
@@ -264,12 +217,11 @@ uint64_t ReadAheadSubdirectories(int directoryFd, const std::vector<ListedEntry>
 
 bool ReadAheadStatus(uint64_t group, const std::string& name, struct stat& status, MountTag& mount) {
   std::unique_lock<std::mutex> hold(shared.lock);
-  DropStale();
+  shared.jobs.DropStale();
   for (;;) {
-    auto job = std::find_if(shared.held.begin(), shared.held.end(), [&](const std::shared_ptr<Ahead>& job) {
-      return job->group == group && job->name == name;
-    });
-    if (job == shared.held.end() || (*job)->state == State::kQueued) return false;
+    auto job = std::find_if(shared.jobs.held.begin(), shared.jobs.held.end(),
+                            [&](const std::shared_ptr<Ahead>& job) { return job->group == group && job->name == name; });
+    if (job == shared.jobs.held.end() || (*job)->state == AheadState::kQueued) return false;
     if ((*job)->identified) {
       if ((*job)->opened) {
         status = (*job)->status;
@@ -285,24 +237,16 @@ bool TakeReadAhead(uint64_t device, uint64_t inode, std::vector<ListedEntry>& en
                    uint64_t& subdirectories) {
   if (workers <= 0) return false;
   std::unique_lock<std::mutex> hold(shared.lock);
-  DropStale();
+  shared.jobs.DropStale();
   for (;;) {
     std::shared_ptr<Ahead> found;
     bool unsettled = false;
-    for (const std::shared_ptr<Ahead>& job : shared.held) {
+    for (const std::shared_ptr<Ahead>& job : shared.jobs.held) {
       if (job->opened && job->device == device && job->inode == inode) found = job;
-      if (job->state == State::kReading && !job->identified) unsettled = true;
+      if (job->state == AheadState::kReading && !job->identified) unsettled = true;
     }
-    if (found && found->state == State::kRead) {
-      // What the descent would have met before this, subdirectories it
-      // passed over and all asked for below them, is not entered any more.
-      Drop([&found](const std::shared_ptr<Ahead>& job) { return job == found || job->rank < found->rank; });
-      if (!found->complete) return false;
-      entries = std::move(found->entries);
-      subdirectories = found->below;
-      return true;
-    }
-    if (!found && !unsettled) return false;
+    Taken taken = shared.jobs.Take(found, unsettled, entries, subdirectories);
+    if (taken != Taken::kWait) return taken == Taken::kYes;
     shared.settled.wait(hold);
   }
 }

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/readahead-jobs.h"
+
 // The directory whose entries are read, open until the last of them has
 // been read.
 struct Parent {
@@ -21,13 +23,11 @@ struct Parent {
   ~Parent() { close(fd); }
 };
 
-enum class State { kQueued, kReading, kRead };
-
 // The status of a file the sweep is about to delete.
 struct FileAhead {
   std::shared_ptr<Parent> parent;
   std::string name;
-  State state = State::kQueued;
+  AheadState state = AheadState::kQueued;
   bool read = false;
   struct stat status {};
 };
@@ -45,14 +45,12 @@ struct FilePlan {
 
 struct Ahead;  // a listing read ahead
 
-// Under one lock: the jobs not yet started, the next needed first, and
-// every job asked for and not yet taken or dropped.
+// Under one lock: the listings and the files asked for.
 struct Shared {
   std::mutex lock;
   std::condition_variable queued;
   std::condition_variable settled;
-  std::deque<std::shared_ptr<Ahead>> queue;
-  std::vector<std::shared_ptr<Ahead>> held;
+  AheadJobs<Ahead> jobs;
   std::deque<std::shared_ptr<FileAhead>> files;  // queued before any listing
   FilePlan plan;
 };

@@ -113,19 +113,19 @@ bool ParseTarget(int& argc, char** argv) {
 const Target& TheTarget() { return target; }
 
 std::vector<std::string> ChildEnvironment(const std::vector<std::string>& changes) {
-  std::vector<std::string> all;
+  // The listings read ahead, as on a share, whatever file system the test
+  // trees lie on.
+  std::vector<std::string> all = {"KELVO_READ_AHEAD=1"};
   if (target.wine) {
     // No window may open: a run that could not start one would hang.
-    all = {"WINEPREFIX=" + target.winePrefix, "WINEDEBUG=-all", "DISPLAY", "WAYLAND_DISPLAY"};
+    all.insert(all.end(),
+               {"WINEPREFIX=" + target.winePrefix, "WINEDEBUG=-all", "DISPLAY", "WAYLAND_DISPLAY"});
     // A loader named by its path also starts the processes Wine starts.
     if (target.wineLoader != "wine") all.push_back("WINELOADER=" + target.wineLoader);
   } else {
     // Byte-exact output is the C locale's; and no companion file of the
     // machine's own configuration may join a run's.
-    // The listings read ahead, as on a share, whatever file system the
-    // test trees lie on.
-    all = {"LC_ALL=C", "XDG_CONFIG_HOME=/nonexistent", "XDG_CONFIG_DIRS=/nonexistent",
-           "KELVO_READ_AHEAD=1"};
+    all.insert(all.end(), {"LC_ALL=C", "XDG_CONFIG_HOME=/nonexistent", "XDG_CONFIG_DIRS=/nonexistent"});
   }
   all.insert(all.end(), changes.begin(), changes.end());
   return EnvironmentWith(all);

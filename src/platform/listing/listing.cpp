@@ -207,6 +207,16 @@ bool ReachDirectoryOf(std::string_view path, std::string& dirPath) {
   return true;
 }
 
+bool SubdirectoriesToAskAgain(const Listing& listing, const ListedEntry& entry,
+                              bool (*subdirectory)(const ListedEntry&), std::vector<ListedEntry>& rest) {
+  if (listing.readAheadGroup == 0 || listing.readAheadEpoch == attributeEpoch || !listing.path.empty())
+    return false;
+  listing.readAheadEpoch = attributeEpoch;
+  for (const ListedEntry& later : listing.entries)
+    if (later.orderKey >= entry.orderKey && subdirectory(later)) rest.push_back(later);
+  return true;
+}
+
 bool CurrentAttributes(const Listing& listing, ListedEntry& entry) {
   if (entry.readAt == attributeEpoch) return true;
   if (!ReadEntryAttributes(listing, entry)) return false;

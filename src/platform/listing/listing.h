@@ -60,6 +60,13 @@ extern const std::string_view kDroppedAtNameEnd;
 
 // --- The shared engine -----------------------------------------------------
 
+// What was asked for before a key was read is never served: the
+// subdirectories (as `subdirectory` tells them) from `entry` on, once for
+// each key, to be asked for again, so that a single question does not leave
+// the rest of the directory without read-ahead. False when they are not due.
+bool SubdirectoriesToAskAgain(const Listing& listing, const ListedEntry& entry,
+                              bool (*subdirectory)(const ListedEntry&), std::vector<ListedEntry>& rest);
+
 // The listing of `dirPath`, read once and then served from the cache until
 // ForgetListings (the current directory changed).
 const std::shared_ptr<Listing>& ListingFor(const std::string& dirPath);
