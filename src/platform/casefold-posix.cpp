@@ -3,21 +3,14 @@
 #include <cstring>
 
 #include "common/match.h"
+#include "platform/listing-posix.h"
 #include "platform/platform.h"
 
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) { return EqualIgnoringCase(a, b); }
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+  return EqualIgnoringCase(a, b);
+}
 
 namespace {
-
-// Eight bytes with a-z made A-Z at once: a byte is a lower-case letter when
-// adding 0x1F sets its top bit and adding 0x05 does not, and its own top bit
-// is clear; no sum carries into the next byte.
-uint64_t FoldEight(uint64_t bytes) {
-  constexpr uint64_t kOnes = 0x0101010101010101u;
-  uint64_t low = bytes & (0x7F * kOnes);
-  uint64_t lower = (low + 0x1F * kOnes) & ~(low + 0x05 * kOnes) & ~bytes & (0x80 * kOnes);
-  return bytes & ~(lower >> 2);
-}
 
 uint64_t Mix(uint64_t hash, uint64_t bytes) {
   hash = (hash ^ FoldEight(bytes)) * 0x9E3779B97F4A7C15u;

@@ -60,9 +60,18 @@ inline bool ListedAsSubdirectory(const ListedEntry& entry) {
 // ReadDirectory notes them. Safe on any thread.
 void ReadEntries(DIR* dir, std::vector<ListedEntry>& entries);
 
-// Puts entries ReadEntries gave in name order, once: their orderKey is then
-// their place, for ListedBefore. Safe on any thread.
-void PutInNameOrder(std::vector<ListedEntry>& entries);
+// Eight bytes of names with a-z made A-Z at once: a byte is a lower-case
+// letter when adding 0x1F sets its top bit and adding 0x05 does not, and its
+// own top bit is clear; no sum carries into the next byte.
+inline uint64_t FoldEight(uint64_t bytes) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  uint64_t low = bytes & (0x7F * kOnes);
+  uint64_t lower = (low + 0x1F * kOnes) & ~(low + 0x05 * kOnes) & ~bytes & (0x80 * kOnes);
+  return bytes & ~(lower >> 2);
+}
+
+// Gives back the room ReadEntries left over in `entries`. Safe on any thread.
+void KeepEntries(std::vector<ListedEntry>& entries);
 
 // A path in which each component that does not exist as written is replaced
 // by an entry equal to it without regard to ASCII case, where there is one.

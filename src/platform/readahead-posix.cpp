@@ -75,7 +75,7 @@ void Read(std::shared_ptr<Ahead> job) {
   if (opened) {
     if (DIR* dir = fdopendir(fd)) {
       ReadEntries(dir, job->entries);
-      PutInNameOrder(job->entries);
+      KeepEntries(job->entries);
       // The descent will want this directory's own subdirectories next: asked
       // for now, through the descriptor it was read by, they are on their way
       // before the descent gets here.

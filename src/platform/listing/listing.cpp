@@ -1,5 +1,6 @@
 #include "platform/listing/listing.h"
 
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -29,8 +30,7 @@ size_t SlotsFor(size_t count) {
 
 // Open addressing over entries: `same` says whether an entry belongs to the
 // slot an entry already holds, `link` chains the entries of one slot. Filled
-// backwards, so each chain runs in the order searches deliver the entries:
-// its head is the first of them.
+// backwards, so each chain runs in the order the entries are held.
 template <typename Key, typename Same, typename Link>
 void BuildSlots(Listing& listing, std::vector<int32_t>& slots, Key key, Same same, Link link) {
   slots.assign(SlotsFor(listing.entries.size()), -1);
@@ -47,6 +47,24 @@ void BuildSlots(Listing& listing, std::vector<int32_t>& slots, Key key, Same sam
   }
 }
 
+// Each chain of names equal but for case is put in order once, when the
+// hash is built: its head is then the first a search would deliver, however
+// many names share it.
+void PutChainsInOrder(Listing& listing) {
+  std::vector<int32_t> chain;
+  for (int32_t& head : listing.nameSlots) {
+    if (head < 0 || listing.entries[head].nextSameName < 0) continue;
+    chain.clear();
+    for (int32_t i = head; i >= 0; i = listing.entries[i].nextSameName) chain.push_back(i);
+    std::sort(chain.begin(), chain.end(), [&listing](int32_t a, int32_t b) {
+      return ListedBefore(listing.entries[a], listing.entries[b]);
+    });
+    head = chain.front();
+    for (size_t k = 0; k < chain.size(); ++k)
+      listing.entries[chain[k]].nextSameName = k + 1 < chain.size() ? chain[k + 1] : -1;
+  }
+}
+
 void HashNames(Listing& listing) {
   for (ListedEntry& entry : listing.entries) entry.nameHash = HashIgnoringCase(entry.name);
   BuildSlots(
@@ -55,6 +73,7 @@ void HashNames(Listing& listing) {
         return a.nameHash == b.nameHash && SameNameIgnoringCase(a.name, b.name);
       },
       [](ListedEntry& e) -> int32_t& { return e.nextSameName; });
+  PutChainsInOrder(listing);
 }
 
 size_t ExactHash(std::string_view name) { return std::hash<std::string_view>()(name); }
@@ -122,9 +141,11 @@ int32_t LookUpHashed(Listing& listing, std::string_view name) {
 }
 
 // The same, found among the entries of the name's extension while they are
-// few, as in most directories: their names need no hash then.
+// few, as in most directories: their names need no hash then. Once the hash
+// is built it answers every lookup.
 int32_t LookUp(Listing& listing, std::string_view name) {
   constexpr int kFewEntries = 16;
+  if (!listing.nameSlots.empty()) return LookUpHashed(listing, name);
   int32_t first = -1;
   int seen = 0;
   for (int32_t i = NextOfExtension(listing, ExtensionOf(name), -1); i >= 0;
@@ -208,12 +229,14 @@ bool ReachDirectoryOf(std::string_view path, std::string& dirPath) {
 }
 
 bool SubdirectoriesToAskAgain(const Listing& listing, const ListedEntry& entry,
-                              bool (*subdirectory)(const ListedEntry&), std::vector<ListedEntry>& rest) {
-  if (listing.readAheadGroup == 0 || listing.readAheadEpoch == attributeEpoch || !listing.path.empty())
+                              bool (*subdirectory)(const ListedEntry&),
+                              std::vector<ListedEntry>& rest) {
+  if (listing.readAheadGroup == 0 || listing.readAheadEpoch == attributeEpoch ||
+      !listing.path.empty())
     return false;
   listing.readAheadEpoch = attributeEpoch;
   for (const ListedEntry& later : listing.entries)
-    if (later.orderKey >= entry.orderKey && subdirectory(later)) rest.push_back(later);
+    if (!ListedBefore(later, entry) && subdirectory(later)) rest.push_back(later);
   return true;
 }
 
@@ -225,5 +248,6 @@ bool CurrentAttributes(const Listing& listing, ListedEntry& entry) {
 }
 
 bool MayPassFilter(const ListedEntry& entry, uint32_t attrSet) {
-  return PassesFilter(entry.listedAttributes, entry.typeKnown ? attrSet : attrSet & ~kOnlyDirectories);
+  return PassesFilter(entry.listedAttributes,
+                      entry.typeKnown ? attrSet : attrSet & ~kOnlyDirectories);
 }

@@ -32,7 +32,7 @@ struct ListedEntry {
 
 struct Listing {
   std::string path;  // as the program names it: "" for the current directory
-  std::vector<ListedEntry> entries;   // in the order ListedBefore gives
+  std::vector<ListedEntry> entries;   // in the order the system read them
   std::vector<int32_t> nameSlots;     // open-addressing hash, built when first needed
   std::vector<int32_t> exactSlots;    // the same by exact name, built likewise
   std::vector<int32_t> extensionSlots;  // first entry of each extension, likewise
@@ -51,7 +51,7 @@ struct Listing {
 // be read leaves no entries.
 void ReadDirectory(Listing& listing);
 // The order in which searches deliver entries: the system's on Windows, name
-// order on POSIX, where the reader sorts the entries once and numbers them.
+// order on POSIX (the first eight bytes folded in orderKey, then the names).
 bool ListedBefore(const ListedEntry& a, const ListedEntry& b);
 // Reads attributes and size of an entry again; false when it is gone.
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry);
