@@ -25,9 +25,22 @@ struct AheadJob {
   AheadState state = AheadState::kQueued;
   bool identified = false;  // opened or failed: what it is settled
   bool opened = false;
-  bool complete = false;    // the listing was read
+  bool complete = false;  // the listing was read
   std::vector<ListedEntry> entries;
 };
+
+// The subdirectories among `entries` in the order the descent enters them,
+// which need not be the order the entries are held in.
+template <typename Subdirectory>
+std::vector<const ListedEntry*> InDescentOrder(const std::vector<ListedEntry>& entries,
+                                               Subdirectory subdirectory) {
+  std::vector<const ListedEntry*> found;
+  for (const ListedEntry& entry : entries)
+    if (subdirectory(entry)) found.push_back(&entry);
+  std::sort(found.begin(), found.end(),
+            [](const ListedEntry* a, const ListedEntry* b) { return ListedBefore(*a, *b); });
+  return found;
+}
 
 enum class Taken { kYes, kNo, kWait };
 
@@ -55,7 +68,8 @@ struct AheadJobs {
     if (held.size() < bound) return true;
     auto last = held.end();
     for (auto job = held.begin(); job != held.end(); ++job)
-      if ((*job)->state != AheadState::kReading && (last == held.end() || (*last)->rank < (*job)->rank))
+      if ((*job)->state != AheadState::kReading &&
+          (last == held.end() || (*last)->rank < (*job)->rank))
         last = job;
     if (last == held.end() || !(rank < (*last)->rank)) return false;
     std::shared_ptr<Job> dropped = *last;
@@ -93,7 +107,9 @@ struct AheadJobs {
     if (found && found->state == AheadState::kRead) {
       // What the descent would have met before this, subdirectories it
       // passed over and all asked for below them, is not entered any more.
-      Drop([&found](const std::shared_ptr<Job>& job) { return job == found || job->rank < found->rank; });
+      Drop([&found](const std::shared_ptr<Job>& job) {
+        return job == found || job->rank < found->rank;
+      });
       if (!found->complete) return Taken::kNo;
       entries = std::move(found->entries);
       subdirectories = found->below;

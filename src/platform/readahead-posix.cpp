@@ -133,14 +133,13 @@ uint64_t Ask(int fd, const std::vector<ListedEntry>& entries, const std::vector<
   auto parent = std::make_shared<Parent>(fd);
   uint64_t group = ++groups;
   uint32_t order = 0;
-  for (const ListedEntry& entry : entries) {
-    if (!ListedAsSubdirectory(entry)) continue;
+  for (const ListedEntry* entry : InDescentOrder(entries, ListedAsSubdirectory)) {
     auto job = std::make_shared<Ahead>();
     job->rank = rank;
     job->rank.push_back(order);
     if (!shared.jobs.MakeRoom(job->rank, kReadAheadHeld)) break;
     job->parent = parent;
-    job->name = entry.name;
+    job->name = entry->name;
     job->group = group;
     job->order = order++;
     job->epoch = epoch;

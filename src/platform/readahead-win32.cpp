@@ -135,9 +135,8 @@ size_t Ask(const std::string& directory, const std::vector<ListedEntry>& entries
            const std::vector<uint32_t>& rank, uint32_t epoch, uint64_t& group) {
   group = ++groups;
   uint32_t order = 0;
-  for (const ListedEntry& entry : entries) {
-    if (!ListedAsSubdirectory(entry)) continue;
-    std::string path = JoinPath(directory, entry.name);
+  for (const ListedEntry* entry : InDescentOrder(entries, ListedAsSubdirectory)) {
+    std::string path = JoinPath(directory, entry->name);
     if (path.size() + 2 >= MAX_PATH) continue;
     auto job = std::make_shared<Ahead>();
     job->rank = rank;
@@ -182,7 +181,8 @@ bool StartReadingAhead() {
 
 void ListSubdirectoriesAhead() { wanted = RoundTripsAreSlow(); }
 
-uint64_t ReadAheadSubdirectories(const std::string& directory, const std::vector<ListedEntry>& entries) {
+uint64_t ReadAheadSubdirectories(const std::string& directory,
+                                 const std::vector<ListedEntry>& entries) {
   if (!wanted || directory.empty() || !HasSubdirectory(entries)) return 0;
   // Without threads the descent reads every listing itself, as it can.
   if (workers == 0 && !StartReadingAhead()) {
@@ -195,7 +195,8 @@ uint64_t ReadAheadSubdirectories(const std::string& directory, const std::vector
     Locked hold;
     shared->jobs.DropStale();
     // What the descent enters next goes before all that was asked earlier.
-    asked = Ask(directory, entries, {UINT32_MAX - static_cast<uint32_t>(groups)}, attributeEpoch, group);
+    asked = Ask(directory, entries, {UINT32_MAX - static_cast<uint32_t>(groups)}, attributeEpoch,
+                group);
   }
   if (asked > 0) ReleaseSemaphore(shared->queued, static_cast<LONG>(asked), nullptr);
   return group;
