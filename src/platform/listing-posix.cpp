@@ -23,25 +23,32 @@ uint64_t BigEndian(uint64_t bytes) {
   return std::endian::native == std::endian::little ? __builtin_bswap64(bytes) : bytes;
 }
 
-// Eight bytes at a time: names equal but for case are compared whole at
-// each step of a sort.
-int CompareFolded(std::string_view a, std::string_view b) {
+// Names in folded order and, where they are equal but for case, in byte
+// order: one pass, eight bytes at a time, as names equal but for case are
+// compared whole at each step of a sort.
+int CompareNames(std::string_view a, std::string_view b) {
   size_t n = std::min(a.size(), b.size());
   size_t i = 0;
+  int bytes = 0;  // the order of the first bytes that differ
   for (; i + 8 <= n; i += 8) {
     uint64_t x, y;
     std::memcpy(&x, a.data() + i, 8);
     std::memcpy(&y, b.data() + i, 8);
     if (x == y) continue;
+    if (bytes == 0) bytes = BigEndian(x) < BigEndian(y) ? -1 : 1;
     x = BigEndian(FoldEight(x));
     y = BigEndian(FoldEight(y));
     if (x != y) return x < y ? -1 : 1;
   }
   for (; i < n; ++i) {
-    unsigned char x = AsciiUpperChar(a[i]), y = AsciiUpperChar(b[i]);
-    if (x != y) return x < y ? -1 : 1;
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x == y) continue;
+    if (bytes == 0) bytes = x < y ? -1 : 1;
+    unsigned char foldedX = AsciiUpperChar(a[i]), foldedY = AsciiUpperChar(b[i]);
+    if (foldedX != foldedY) return foldedX < foldedY ? -1 : 1;
   }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  return bytes;
 }
 
 // Name order, as a case-preserving file system lists a directory, so that a
@@ -49,8 +56,7 @@ int CompareFolded(std::string_view a, std::string_view b) {
 // the first eight bytes folded.
 bool NameOrderBefore(const ListedEntry& a, const ListedEntry& b) {
   if (a.orderKey != b.orderKey) return a.orderKey < b.orderKey;
-  int folded = CompareFolded(a.name, b.name);
-  return folded != 0 ? folded < 0 : a.name < b.name;
+  return CompareNames(a.name, b.name) < 0;
 }
 
 // What d_type alone shows of the Windows bits; a link or an unknown type
