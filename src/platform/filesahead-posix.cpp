@@ -8,12 +8,6 @@
 #include "platform/readahead-posix.h"
 #include "platform/readahead.h"
 
-namespace {
-
-constexpr size_t kFilesHeld = 64;
-
-}  // namespace
-
 void ReadFile(const std::shared_ptr<FileAhead>& job) {
   struct stat st;
   bool read = fstatat(job->parent->fd, job->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
@@ -28,6 +22,8 @@ void ReadFile(const std::shared_ptr<FileAhead>& job) {
 }
 
 namespace {
+
+constexpr size_t kFilesHeld = 64;
 
 // Asks for the plan's next files, up to the bound. The lock is held.
 void AskMoreFiles(FilePlan& plan) {

@@ -29,10 +29,7 @@ constexpr size_t kReadAheadHeld = 64;
 struct Ahead : AheadJob {
   std::shared_ptr<Parent> parent;
   std::string name;
-  size_t order = 0;  // the place among its group the descent enters it at
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  struct stat status {};
+  struct stat status {};  // device and inode tell the directory the descent enters
   MountTag mount;
 };
 
@@ -63,8 +60,6 @@ void Read(std::shared_ptr<Ahead> job) {
     job->identified = true;
     job->opened = opened;
     if (opened) {
-      job->device = st.st_dev;
-      job->inode = st.st_ino;
       job->status = st;
       job->mount = mount;
     }
@@ -141,7 +136,7 @@ uint64_t Ask(int fd, const std::vector<ListedEntry>& entries, const std::vector<
     job->parent = parent;
     job->name = entry->name;
     job->group = group;
-    job->order = order++;
+    ++order;
     job->epoch = epoch;
     shared.jobs.Queue(std::move(job));
   }
@@ -241,7 +236,7 @@ bool TakeReadAhead(uint64_t device, uint64_t inode, std::vector<ListedEntry>& en
     std::shared_ptr<Ahead> found;
     bool unsettled = false;
     for (const std::shared_ptr<Ahead>& job : shared.jobs.held) {
-      if (job->opened && job->device == device && job->inode == inode) found = job;
+      if (job->opened && job->status.st_dev == device && job->status.st_ino == inode) found = job;
       if (job->state == AheadState::kReading && !job->identified) unsettled = true;
     }
     Taken taken = shared.jobs.Take(found, unsettled, entries, subdirectories);

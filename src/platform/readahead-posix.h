@@ -33,8 +33,7 @@ struct FileAhead {
 };
 
 // The files of the current directory the sweep named, in the order it will
-// delete them: a few asked for at a time, ahead of the one it
-// deletes.
+// delete them: a few asked for at a time, ahead of the one it deletes.
 struct FilePlan {
   std::shared_ptr<Parent> parent;
   std::vector<std::string> names;
