@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/match.h"
+#include "platform/platform.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -96,16 +97,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Names are UTF-8 on POSIX; a Windows code page other than UTF-8 makes
   // every byte a character.
   bool expected = ReferenceMatch(pattern, name, true);
-  FUZZ_REQUIRE(MatchPattern(pattern, name) == expected);
-  PreparedPattern prepared = PreparePattern(pattern);
+  NameRules rules = NamesRules();
+  FUZZ_REQUIRE(MatchPattern(pattern, name, rules) == expected);
+  PreparedPattern prepared = PreparePattern(pattern, rules);
   FUZZ_REQUIRE(MatchPrepared(prepared, name) == expected);
-  prepared.utf8 = false;
+  prepared.rules.utf8 = false;
   FUZZ_REQUIRE(MatchPrepared(prepared, name) == ReferenceMatch(pattern, name, false));
 
   bool literal = pattern.find_first_of("*?") == std::string_view::npos;
   FUZZ_REQUIRE(IsLiteralPattern(pattern) == literal);
   if (literal) {
-    FUZZ_REQUIRE(MatchPattern(pattern, pattern));
+    FUZZ_REQUIRE(MatchPattern(pattern, pattern, rules));
     FUZZ_REQUIRE(EqualIgnoringCase(pattern, name) == ReferenceWildcards(pattern, name, true));
   }
   return 0;

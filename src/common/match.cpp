@@ -1,7 +1,6 @@
 #include "common/match.h"
 
 #include "common/names.h"
-#include "platform/platform.h"
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -46,14 +45,17 @@ static bool HasByteBeyondAscii(std::string_view text) {
 
 // One character of the pattern against one of the name, either beyond
 // ASCII: as the file system folds them.
-[[gnu::noinline]] static bool SameWideChar(std::string_view p, std::string_view n) {
-  return p == n || SameNameIgnoringCase(p, n);
+[[gnu::noinline]] static bool SameWideChar(std::string_view p, std::string_view n,
+                                           const NameRules& rules) {
+  if (p == n) return true;
+  return rules.sameIgnoringCase != nullptr ? rules.sameIgnoringCase(p, n) : EqualIgnoringCase(p, n);
 }
 
 // Greedy matching with one backtrack point: a later "*" makes earlier ones
 // irrelevant, so the cost stays O(pattern x name) at worst. Both texts are
 // walked a character at a time, so "?" and a star's run never split one.
-static bool MatchWildcards(std::string_view pattern, std::string_view name, bool utf8) {
+static bool MatchWildcards(std::string_view pattern, std::string_view name, const NameRules& rules) {
+  bool utf8 = rules.utf8;
   size_t p = 0, n = 0;
   size_t starP = std::string_view::npos, starN = 0;
   while (n < name.size()) {
@@ -78,7 +80,7 @@ static bool MatchWildcards(std::string_view pattern, std::string_view name, bool
         continue;
       } else {
         size_t patternChar = CharLength(pattern, p, utf8), nameChar = CharLength(name, n, utf8);
-        if (SameWideChar(pattern.substr(p, patternChar), name.substr(n, nameChar))) {
+        if (SameWideChar(pattern.substr(p, patternChar), name.substr(n, nameChar), rules)) {
           p += patternChar;
           n += nameChar;
           continue;
@@ -106,14 +108,14 @@ static int MatchAsciiTail(std::string_view tail, std::string_view name) {
   return 1;
 }
 
-PreparedPattern PreparePattern(std::string_view pattern) {
+PreparedPattern PreparePattern(std::string_view pattern, const NameRules& rules) {
   PreparedPattern prepared;
   prepared.pattern = pattern;
   prepared.starThenLiteral =
       !pattern.empty() && pattern[0] == '*' && IsLiteralPattern(pattern.substr(1));
   prepared.asciiTail = prepared.starThenLiteral && !HasByteBeyondAscii(pattern.substr(1));
   prepared.dotlessEnding = pattern.ends_with(".*") ? 2 : pattern.ends_with(".") ? 1 : 0;
-  prepared.utf8 = NamesAreUtf8();
+  prepared.rules = rules;
   return prepared;
 }
 
@@ -124,16 +126,16 @@ bool MatchPrepared(const PreparedPattern& prepared, std::string_view name) {
     // The common shape "*.EXT": only the tail is compared, unless a letter
     // beyond ASCII in the name might fold to the tail's.
     int tail = MatchAsciiTail(pattern.substr(1), name);
-    matched = tail > 0 || (tail == 0 && MatchWildcards(pattern, name, prepared.utf8));
+    matched = tail > 0 || (tail == 0 && MatchWildcards(pattern, name, prepared.rules));
   } else {
-    matched = MatchWildcards(pattern, name, prepared.utf8);
+    matched = MatchWildcards(pattern, name, prepared.rules);
   }
   if (matched) return true;
   if (prepared.dotlessEnding == 0 || name.find('.') != std::string_view::npos) return false;
   return MatchWildcards(pattern.substr(0, pattern.size() - prepared.dotlessEnding), name,
-                        prepared.utf8);
+                        prepared.rules);
 }
 
-bool MatchPattern(std::string_view pattern, std::string_view name) {
-  return MatchPrepared(PreparePattern(pattern), name);
+bool MatchPattern(std::string_view pattern, std::string_view name, const NameRules& rules) {
+  return MatchPrepared(PreparePattern(pattern, rules), name);
 }

@@ -9,7 +9,17 @@
 
 #include <string_view>
 
-bool MatchPattern(std::string_view pattern, std::string_view name);
+// How the names of a file system compare, told by whoever knows the file
+// system (the platform layer's NameRules()): the matcher knows none.
+struct NameRules {
+  bool utf8 = true;  // a character is a whole UTF-8 sequence where the bytes form one
+  // Two texts equal without regard to letter case, as the file system folds
+  // them; nullptr: a-z only.
+  bool (*sameIgnoringCase)(std::string_view a, std::string_view b) = nullptr;
+};
+
+// True when `name` matches `pattern` under `rules`.
+bool MatchPattern(std::string_view pattern, std::string_view name, const NameRules& rules);
 
 // A pattern looked at once for matching many names. It refers to the
 // pattern's text, which must outlive it.
@@ -18,9 +28,9 @@ struct PreparedPattern {
   bool starThenLiteral = false;  // "*" and a literal tail, such as "*.BAK"
   bool asciiTail = false;        // ... and that tail is plain ASCII
   size_t dotlessEnding = 0;      // length of a closing ".*" or "."
-  bool utf8 = true;              // names come in UTF-8 (NamesAreUtf8)
+  NameRules rules;
 };
-PreparedPattern PreparePattern(std::string_view pattern);
+PreparedPattern PreparePattern(std::string_view pattern, const NameRules& rules);
 bool MatchPrepared(const PreparedPattern& prepared, std::string_view name);
 
 // True when the pattern holds no "*" or "?": it names one entry.

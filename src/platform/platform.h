@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/match.h"
+
 // Windows attribute bits; the POSIX layer reports the same bits.
 constexpr uint32_t kAttrReadOnly = 0x01;
 constexpr uint32_t kAttrHidden = 0x02;
@@ -87,6 +89,10 @@ uint32_t HashIgnoringCase(std::string_view name);
 // Names come in UTF-8: always on POSIX; on Windows where the process code
 // page is UTF-8 (the manifest honoured). Otherwise in the ANSI code page.
 bool NamesAreUtf8();
+
+// How this system's names compare, for the matcher: their code page and
+// SameNameIgnoringCase.
+NameRules NamesRules();
 
 // A line of a companion file in the code page of the names: as it is, unless
 // names come in UTF-8 on Windows and the line is no UTF-8 text, which is then

@@ -65,7 +65,7 @@ void ExpectErrorAt(ParseSite& site, const Args& arguments, int position) {
 
 }  // namespace
 
-TEST(Unit, SplitterSeparatesArgumentsAtAnyByteFromOneTo32) {
+TEST(CommandLine, SplitterSeparatesArgumentsAtAnyByteFromOneTo32) {
   EXPECT_EQ(SplitCommandLine("kelvo.exe /y sub"), (Args{"/y", "sub"}));
   EXPECT_EQ(SplitCommandLine("kelvo  \t /y\x01/n\x1F"
                              "a\x0D\x0A"
@@ -78,7 +78,7 @@ TEST(Unit, SplitterSeparatesArgumentsAtAnyByteFromOneTo32) {
   EXPECT_EQ(SplitCommandLine(""), Args{});
 }
 
-TEST(Unit, SplitterQuotesOpenAStretchAnywhereInAnArgument) {
+TEST(CommandLine, SplitterQuotesOpenAStretchAnywhereInAnArgument) {
   EXPECT_EQ(SplitCommandLine("kelvo a\"b c\"d"), Args{"ab cd"});
   EXPECT_EQ(SplitCommandLine("kelvo \"a b\"   c"), (Args{"a b", "c"}));
   EXPECT_EQ(SplitCommandLine("kelvo \"a\"\"b\" a\"\"b"), (Args{"ab", "ab"}));
@@ -87,20 +87,20 @@ TEST(Unit, SplitterQuotesOpenAStretchAnywhereInAnArgument) {
   EXPECT_EQ(SplitCommandLine("kelvo /y \"open  stretch "), (Args{"/y", "open  stretch "}));
 }
 
-TEST(Unit, SplitterEmptyQuotesAndALoneClosingQuoteAddNothing) {
+TEST(CommandLine, SplitterEmptyQuotesAndALoneClosingQuoteAddNothing) {
   EXPECT_EQ(SplitCommandLine("kelvo \"\" /y"), Args{"/y"});
   EXPECT_EQ(SplitCommandLine("kelvo \"\" \"\"\"\" /y \"\""), Args{"/y"});
   EXPECT_EQ(SplitCommandLine("kelvo /y \""), Args{"/y"});
   EXPECT_EQ(SplitCommandLine("kelvo /y\""), Args{"/y"});
 }
 
-TEST(Unit, SplitterSkipsTheProgramNameWithWhateverIsGluedToIt) {
+TEST(CommandLine, SplitterSkipsTheProgramNameWithWhateverIsGluedToIt) {
   EXPECT_EQ(SplitCommandLine("\"C:\\Program Files\\kelvo.exe\" /y"), Args{"/y"});
   EXPECT_EQ(SplitCommandLine("kelvo.exe/y /n"), Args{"/n"});
   EXPECT_EQ(SplitCommandLine("\"C:\\a b\\kelvo.exe\"/y /n"), Args{"/n"});
 }
 
-TEST(Unit, OptionsSetTheirRunFieldInEitherCase) {
+TEST(CommandLine, OptionsSetTheirRunFieldInEitherCase) {
   struct Option {
     const char* lower;
     const char* upper;
@@ -129,7 +129,7 @@ TEST(Unit, OptionsSetTheirRunFieldInEitherCase) {
   }
 }
 
-TEST(Unit, AllOptionsTogetherLeaveTheDirectoryAlone) {
+TEST(CommandLine, AllOptionsTogetherLeaveTheDirectoryAlone) {
   ParseSite site;
   CommandLineResult result = site.Parse({"/N", "/s", "/T", "/y"});
   EXPECT_FALSE(result.endRun);
@@ -142,7 +142,7 @@ TEST(Unit, AllOptionsTogetherLeaveTheDirectoryAlone) {
   EXPECT_EQ(run.driveNumber, 0);
 }
 
-TEST(Unit, BadOptionsStopAtTheirPositionWithEarlierOnesApplied) {
+TEST(CommandLine, BadOptionsStopAtTheirPositionWithEarlierOnesApplied) {
   for (const char* bad : {"/SY", "/sy", "/", "//", "/X", "/1", "/??", "/ "}) {
     SCOPED_TRACE(bad);
     ParseSite site;
@@ -153,7 +153,7 @@ TEST(Unit, BadOptionsStopAtTheirPositionWithEarlierOnesApplied) {
   }
 }
 
-TEST(Unit, HelpEndsTheRunWithCodeZeroAndLaterArgumentsUnseen) {
+TEST(CommandLine, HelpEndsTheRunWithCodeZeroAndLaterArgumentsUnseen) {
   for (const char* help : {"/?", "-h", "--help"}) {
     SCOPED_TRACE(help);
     ParseSite site;
@@ -168,7 +168,7 @@ TEST(Unit, HelpEndsTheRunWithCodeZeroAndLaterArgumentsUnseen) {
   EXPECT_EQ(site.output(), std::string(text::kBanner3.view()) + "\r\n");
 }
 
-TEST(Unit, AnyOtherDashWordIsAnErrorEvenWhereSuchADirectoryExists) {
+TEST(CommandLine, AnyOtherDashWordIsAnErrorEvenWhereSuchADirectoryExists) {
   for (const char* bad : {"-x", "-H", "--HELP", "--", "-", "-version", "--help=1"}) {
     SCOPED_TRACE(bad);
     ParseSite site;
@@ -178,7 +178,7 @@ TEST(Unit, AnyOtherDashWordIsAnErrorEvenWhereSuchADirectoryExists) {
   }
 }
 
-TEST(Unit, DirectoryArgumentIsEnteredAndNamedAsTyped) {
+TEST(CommandLine, DirectoryArgumentIsEnteredAndNamedAsTyped) {
   ParseSite site;
   site.dir().MakeDir("sub dir\xE4");
   EXPECT_FALSE(site.Parse({"/y", "sub dir\xE4"}).endRun);
@@ -189,7 +189,7 @@ TEST(Unit, DirectoryArgumentIsEnteredAndNamedAsTyped) {
   EXPECT_EQ(run.driveNumber, 0);
 }
 
-TEST(Unit, AbsoluteDirectoryIsADirectoryArgumentNotAnOption) {
+TEST(CommandLine, AbsoluteDirectoryIsADirectoryArgumentNotAnOption) {
   ParseSite site;
   std::string sub = site.dir().PathOf("SUB");
   EXPECT_FALSE(site.Parse({sub, "/s"}).endRun);
@@ -199,7 +199,7 @@ TEST(Unit, AbsoluteDirectoryIsADirectoryArgumentNotAnOption) {
   EXPECT_EQ(run.driveNumber, 0);
 }
 
-TEST(Unit, LongDirectoryArgumentIsTakenWhole) {
+TEST(CommandLine, LongDirectoryArgumentIsTakenWhole) {
   ParseSite site;
   std::string deep = std::string(200, 'D') + "/" + std::string(200, 'E');
   site.dir().MakeDir(deep);
@@ -208,7 +208,7 @@ TEST(Unit, LongDirectoryArgumentIsTakenWhole) {
   EXPECT_EQ(run.currentDirText, deep);
 }
 
-TEST(Unit, SecondDirectoryIsAnErrorAfterTheFirstIsEntered) {
+TEST(CommandLine, SecondDirectoryIsAnErrorAfterTheFirstIsEntered) {
   for (const char* second : {"OTHER", "SUB", "MISSING"}) {
     SCOPED_TRACE(second);
     ParseSite site;
@@ -219,7 +219,7 @@ TEST(Unit, SecondDirectoryIsAnErrorAfterTheFirstIsEntered) {
   }
 }
 
-TEST(Unit, DirectoryThatCannotBeEnteredIsAnErrorEvenBeforeHelp) {
+TEST(CommandLine, DirectoryThatCannotBeEnteredIsAnErrorEvenBeforeHelp) {
   for (const char* bad : {"MISSING", "A.TXT", "SUB/A.TXT"}) {
     SCOPED_TRACE(bad);
     ParseSite site;
@@ -228,7 +228,7 @@ TEST(Unit, DirectoryThatCannotBeEnteredIsAnErrorEvenBeforeHelp) {
   }
 }
 
-TEST(Unit, ErrorAfterADirectoryLeavesTheDirectoryEntered) {
+TEST(CommandLine, ErrorAfterADirectoryLeavesTheDirectoryEntered) {
   ParseSite site;
   ExpectErrorAt(site, {"/Y", "SUB", "/X"}, 3);
   EXPECT_EQ(CurrentDirectory(), site.dir().PathOf("SUB"));
@@ -236,7 +236,7 @@ TEST(Unit, ErrorAfterADirectoryLeavesTheDirectoryEntered) {
   EXPECT_FALSE(run.askEachFile);
 }
 
-TEST(Unit, EmptyQuotedArgumentsTakeNoPosition) {
+TEST(CommandLine, EmptyQuotedArgumentsTakeNoPosition) {
   ParseSite site;
   ExpectErrorAt(site, SplitCommandLine("kelvo \"\" /n \"\" /SY"), 2);
   EXPECT_FALSE(run.askAtStart);

@@ -5,7 +5,7 @@
 
 #include "run/console.h"
 
-TEST(Unit, NumbersArePaddedOnTheLeftToTheWidth) {
+TEST(Console, NumbersArePaddedOnTheLeftToTheWidth) {
   EXPECT_EQ(FormatInt(0, 10), "         0");
   EXPECT_EQ(FormatInt(1234567, 10), "   1234567");
   EXPECT_EQ(FormatInt(1234567890, 10), "1234567890");
@@ -15,20 +15,20 @@ TEST(Unit, NumbersArePaddedOnTheLeftToTheWidth) {
   EXPECT_EQ(FormatInt(7, 3), "  7");
 }
 
-TEST(Unit, NumbersLongerThanTheWidthAreWrittenWhole) {
+TEST(Console, NumbersLongerThanTheWidthAreWrittenWhole) {
   EXPECT_EQ(FormatInt(12345678901, 10), "12345678901");
   EXPECT_EQ(FormatInt(-1234567890, 10), "-1234567890");
   EXPECT_EQ(FormatInt(5000000000, 10), "5000000000");
   EXPECT_EQ(FormatInt(100, 2), "100");
 }
 
-TEST(Unit, WidthZeroAddsNoSpaces) {
+TEST(Console, WidthZeroAddsNoSpaces) {
   EXPECT_EQ(FormatInt(0, 0), "0");
   EXPECT_EQ(FormatInt(42, 0), "42");
   EXPECT_EQ(FormatInt(-42, 0), "-42");
 }
 
-TEST(Unit, ExtremeValuesAreWrittenWholeWithTheirSign) {
+TEST(Console, ExtremeValuesAreWrittenWholeWithTheirSign) {
   EXPECT_EQ(FormatInt(std::numeric_limits<int32_t>::min(), 10), "-2147483648");
   EXPECT_EQ(FormatInt(std::numeric_limits<int32_t>::max(), 10), "2147483647");
   EXPECT_EQ(FormatInt(std::numeric_limits<int64_t>::min(), 10), "-9223372036854775808");

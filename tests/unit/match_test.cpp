@@ -1,4 +1,5 @@
 #include "common/match.h"
+#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
@@ -13,51 +14,51 @@ using Names = std::initializer_list<std::string_view>;
 // One pattern against the names it must find and the names it must not.
 void ExpectMatches(std::string_view pattern, Names found, Names notFound = {}) {
   for (std::string_view name : found)
-    EXPECT_TRUE(MatchPattern(pattern, name)) << pattern << " should match " << name;
+    EXPECT_TRUE(MatchPattern(pattern, name, NamesRules())) << pattern << " should match " << name;
   for (std::string_view name : notFound)
-    EXPECT_FALSE(MatchPattern(pattern, name)) << pattern << " should not match " << name;
+    EXPECT_FALSE(MatchPattern(pattern, name, NamesRules())) << pattern << " should not match " << name;
 }
 
 }  // namespace
 
-TEST(Unit, StarMatchesAnyRunIncludingDotsAndNothing) {
+TEST(Matcher, StarMatchesAnyRunIncludingDotsAndNothing) {
   ExpectMatches("*", {"a", "a.b.c", ".hidden"});
   ExpectMatches("*.BAK", {"x.y.BAK", ".BAK"}, {"BAK", "x.BAK.old"});
   ExpectMatches("A*", {"A", "ABC", "A.B"}, {"BA"});
   ExpectMatches("*.~*", {"unit.~pa", "unit.~"}, {"unit.pas"});
 }
 
-TEST(Unit, QuestionMarkMatchesExactlyOneCharacter) {
+TEST(Matcher, QuestionMarkMatchesExactlyOneCharacter) {
   ExpectMatches("A?C", {"ABC", "A.C"}, {"AC", "ABBC"});
   ExpectMatches("X.BA?", {"X.BAK"}, {"X.BA", "X.BAKE"});
   ExpectMatches("X.BAK?", {"X.BAKS"}, {"X.BAK"});
   ExpectMatches("??", {"AB"}, {"A", "ABC"});
 }
 
-TEST(Unit, AnExtensionPatternDoesNotMatchLongerExtensions) {
+TEST(Matcher, AnExtensionPatternDoesNotMatchLongerExtensions) {
   ExpectMatches("*.PAS", {"x.pas", "X.PAS"}, {"x.pascal", "x.pa", "xpas"});
   ExpectMatches("*.BAK", {"notes.bak"}, {"notes.bakup"});
 }
 
-TEST(Unit, LiteralPatternMatchesOnlyItsOwnName) {
+TEST(Matcher, LiteralPatternMatchesOnlyItsOwnName) {
   ExpectMatches("A.PAS", {"a.pas", "A.PAS"}, {"A.PAS2", "BA.PAS", "A.PA", "A"});
 }
 
-TEST(Unit, StarDotStarMatchesEveryNameWithOrWithoutDot) {
+TEST(Matcher, StarDotStarMatchesEveryNameWithOrWithoutDot) {
   ExpectMatches("*.*", {"x", "x.y", "a.b.c", "name.", ".hidden", "NOEXT"});
 }
 
-TEST(Unit, ADotEndingMatchesANameWithoutDotAsIfDropped) {
+TEST(Matcher, ADotEndingMatchesANameWithoutDotAsIfDropped) {
   ExpectMatches("NOEXT.*", {"NOEXT", "noext.txt", "NOEXT."}, {"NOEXTRA", "NOEX"});
   ExpectMatches("NOEXT.", {"noext"}, {"noext.txt"});
   ExpectMatches("A?.*", {"AB", "AB.C"}, {"A", "A.BC"});
 }
 
-TEST(Unit, StarDotMatchesOnlyNamesWithoutADot) {
+TEST(Matcher, StarDotMatchesOnlyNamesWithoutADot) {
   ExpectMatches("*.", {"x", "NOEXT", "makefile"}, {"x.y", "a.b.c", ".hidden", "prog.pas"});
 }
 
-TEST(Unit, SeveralStarsMatchInOrder) {
+TEST(Matcher, SeveralStarsMatchInOrder) {
   ExpectMatches("*a*b*", {"xxaxxbxx", "ab"}, {"xxbxxaxx"});
   ExpectMatches("**.BAK", {"a.BAK"}, {"a.BAKX"});
   ExpectMatches("a*b*c", {"abbbcbc"}, {"abbbcb"});
@@ -66,9 +67,9 @@ TEST(Unit, SeveralStarsMatchInOrder) {
   ExpectMatches("*?.?", {"ab.c"}, {".c"});
 }
 
-TEST(Unit, EmptyPatternMatchesNoName) { ExpectMatches("", {}, {"a", ".", "x.y", "*"}); }
+TEST(Matcher, EmptyPatternMatchesNoName) { ExpectMatches("", {}, {"a", ".", "x.y", "*"}); }
 
-TEST(Unit, MatchingIgnoresOnlyAsciiCase) {
+TEST(Matcher, MatchingIgnoresOnlyAsciiCase) {
   ExpectMatches("*.bak", {"X.BAK", "x.bak"});
   ExpectMatches("PROG.*", {"prog.exe"});
   // Bytes 32 apart that are not a-z/A-Z pairs must not be folded.
@@ -79,7 +80,7 @@ TEST(Unit, MatchingIgnoresOnlyAsciiCase) {
   ExpectMatches("*\xE0", {"x\xE0"}, {"x\x90"});
 }
 
-TEST(Unit, LongNamesMatchWithoutBlowup) {
+TEST(Matcher, LongNamesMatchWithoutBlowup) {
   const std::string as(200, 'a');
   ExpectMatches("*a*a*a*a*b", {as + "b"}, {as});
   ExpectMatches("*a*a*a*a*.*", {as});
@@ -89,14 +90,14 @@ TEST(Unit, LongNamesMatchWithoutBlowup) {
   ExpectMatches(manyStars + "*b", {std::string(4000, 'a') + "b"}, {std::string(4000, 'a')});
 }
 
-TEST(Unit, LiteralPatternHasNoWildcard) {
+TEST(Matcher, LiteralPatternHasNoWildcard) {
   for (std::string_view literal : {"A.PAS", "SUB\\X.BAK", "name."})
     EXPECT_TRUE(IsLiteralPattern(literal)) << literal;
   for (std::string_view wild : {"*.BAK", "A?.X", "prog.*"})
     EXPECT_FALSE(IsLiteralPattern(wild)) << wild;
 }
 
-TEST(Unit, EqualIgnoringCaseFoldsAsciiLettersOnly) {
+TEST(Matcher, EqualIgnoringCaseFoldsAsciiLettersOnly) {
   EXPECT_TRUE(EqualIgnoringCase("prog.EXE", "PROG.exe"));
   EXPECT_TRUE(EqualIgnoringCase("", ""));
   EXPECT_TRUE(EqualIgnoringCase("\xA0z", "\xA0Z"));

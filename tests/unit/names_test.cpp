@@ -28,7 +28,7 @@ void ExpectSplit(std::string_view text, PathStyle style, Split want) {
 
 }  // namespace
 
-TEST(Unit, OnlyTheLastDotStartsTheExtension) {
+TEST(FileNames, OnlyTheLastDotStartsTheExtension) {
   for (PathStyle style : {kWin, kPosix}) {
     ExpectSplit("A.B.C", style, {"", "A.B.C", ".C", "A.B"});
     ExpectSplit("prog.pas", style, {"", "prog.pas", ".pas", "prog"});
@@ -37,7 +37,7 @@ TEST(Unit, OnlyTheLastDotStartsTheExtension) {
   }
 }
 
-TEST(Unit, ANameEndingInADotHasTheDotAsItsExtension) {
+TEST(FileNames, ANameEndingInADotHasTheDotAsItsExtension) {
   for (PathStyle style : {kWin, kPosix}) {
     ExpectSplit("name.", style, {"", "name.", ".", "name"});
     ExpectSplit("..", style, {"", "..", ".", "."});
@@ -45,14 +45,14 @@ TEST(Unit, ANameEndingInADotHasTheDotAsItsExtension) {
   }
 }
 
-TEST(Unit, ADotInADirectoryIsNoExtensionOfTheName) {
+TEST(FileNames, ADotInADirectoryIsNoExtensionOfTheName) {
   ExpectSplit("DIR.X\\FILE", kWin, {"DIR.X\\", "FILE", "", "FILE"});
   ExpectSplit("C:OLD.D\\NOEXT", kWin, {"C:OLD.D\\", "NOEXT", "", "NOEXT"});
   ExpectSplit("dir.x/file", kPosix, {"dir.x/", "file", "", "file"});
   ExpectSplit("a.b/c.d/e", kPosix, {"a.b/c.d/", "e", "", "e"});
 }
 
-TEST(Unit, WindowsSplitsAtBackslashAndDriveColon) {
+TEST(FileNames, WindowsSplitsAtBackslashAndDriveColon) {
   ExpectSplit("C:\\", kWin, {"C:\\", "", "", ""});
   ExpectSplit("C:", kWin, {"C:", "", "", ""});
   ExpectSplit("C:A.EXE", kWin, {"C:", "A.EXE", ".EXE", "A"});
@@ -60,7 +60,7 @@ TEST(Unit, WindowsSplitsAtBackslashAndDriveColon) {
   ExpectSplit("\\\\server\\share\\a.b", kWin, {"\\\\server\\share\\", "a.b", ".b", "a"});
 }
 
-TEST(Unit, PosixSplitsOnlyAtSlash) {
+TEST(FileNames, PosixSplitsOnlyAtSlash) {
   ExpectSplit("/", kPosix, {"/", "", "", ""});
   ExpectSplit("/home/user/x.bak", kPosix, {"/home/user/", "x.bak", ".bak", "x"});
   // Backslash and colon are ordinary name bytes on POSIX.
@@ -69,12 +69,12 @@ TEST(Unit, PosixSplitsOnlyAtSlash) {
   ExpectSplit("dir/we:ird.c\\d", kPosix, {"dir/", "we:ird.c\\d", ".c\\d", "we:ird"});
 }
 
-TEST(Unit, WindowsTreatsSlashAsAnOrdinaryByte) {
+TEST(FileNames, WindowsTreatsSlashAsAnOrdinaryByte) {
   ExpectSplit("a/b.c", kWin, {"", "a/b.c", ".c", "a/b"});
   ExpectSplit("SUB\\x/y.z", kWin, {"SUB\\", "x/y.z", ".z", "x/y"});
 }
 
-TEST(Unit, SeparatorsBelongToTheirStyle) {
+TEST(FileNames, SeparatorsBelongToTheirStyle) {
   EXPECT_TRUE(IsSeparator('\\', kWin));
   EXPECT_TRUE(IsSeparator(':', kWin));
   EXPECT_FALSE(IsSeparator('/', kWin));
@@ -85,7 +85,7 @@ TEST(Unit, SeparatorsBelongToTheirStyle) {
   EXPECT_EQ(JoinSeparator(kPosix), '/');
 }
 
-TEST(Unit, JoiningAddsASeparatorOnlyWhenTheDirectoryLacksOne) {
+TEST(FileNames, JoiningAddsASeparatorOnlyWhenTheDirectoryLacksOne) {
   EXPECT_EQ(JoinPath("C:\\", "A.EXE", kWin), "C:\\A.EXE");
   EXPECT_EQ(JoinPath("C:\\WORK", "A.EXE", kWin), "C:\\WORK\\A.EXE");
   EXPECT_EQ(JoinPath("Z:\\tmp\\", "x", kWin), "Z:\\tmp\\x");
@@ -96,7 +96,7 @@ TEST(Unit, JoiningAddsASeparatorOnlyWhenTheDirectoryLacksOne) {
   EXPECT_EQ(JoinPath("dir\\", "a", kPosix), "dir\\/a");
 }
 
-TEST(Unit, AsciiUpperChangesOnlyLatinLowercaseLetters) {
+TEST(FileNames, AsciiUpperChangesOnlyLatinLowercaseLetters) {
   EXPECT_EQ(AsciiUpper("prog.pas"), "PROG.PAS");
   EXPECT_EQ(AsciiUpper("MiXeD_09.~b"), "MIXED_09.~B");
   EXPECT_EQ(AsciiUpper("az"), "AZ");
@@ -110,7 +110,7 @@ TEST(Unit, AsciiUpperChangesOnlyLatinLowercaseLetters) {
   EXPECT_EQ(AsciiUpper(""), "");
 }
 
-TEST(Unit, ALiteralNameAmongManyOfItsExtensionFindsTheExactEntryFirst) {
+TEST(FileNames, ALiteralNameAmongManyOfItsExtensionFindsTheExactEntryFirst) {
   // Past a few entries of one extension a name is looked up through the
   // hash of all names: the exact spelling first, else the first in order.
   ScratchDir dir;

@@ -154,7 +154,7 @@ std::string PutLongLine(const ScratchDir& dir, const char* name, size_t size) {
 
 }  // namespace
 
-TEST(Unit, CompanionFilesSitBesideTheProgramUnderItsBaseName) {
+TEST(RuleFile, CompanionFilesSitBesideTheProgramUnderItsBaseName) {
   EXPECT_EQ(CompanionPath("/x/y/kelvo", ".TAB"), "/x/y/kelvo.TAB");
   EXPECT_EQ(CompanionPath("/x/y/kelvo", ".EXT"), "/x/y/kelvo.EXT");
   EXPECT_EQ(CompanionPath("/x/y/kelvo.bin", ".TAB"), "/x/y/kelvo.TAB");
@@ -164,7 +164,7 @@ TEST(Unit, CompanionFilesSitBesideTheProgramUnderItsBaseName) {
   EXPECT_EQ(CompanionPath("kelvo", ".EXT"), "kelvo.EXT");
 }
 
-TEST(Unit, CompanionFilesAreLookedForBesideTheProgramThenInTheConfigDirectories) {
+TEST(RuleFile, CompanionFilesAreLookedForBesideTheProgramThenInTheConfigDirectories) {
   EXPECT_EQ(
       CompanionPaths("/usr/bin/kelvo", ".TAB", {"/h/.config/", "/etc/xdg/"}),
       (Texts{"/usr/bin/kelvo.TAB", "/h/.config/kelvo/kelvo.TAB", "/etc/xdg/kelvo/kelvo.TAB"}));
@@ -173,7 +173,7 @@ TEST(Unit, CompanionFilesAreLookedForBesideTheProgramThenInTheConfigDirectories)
 }
 
 // The XDG rules: a variable unset, empty or relative counts as not set.
-TEST(Unit, ConfigDirectoriesFollowTheXdgVariables) {
+TEST(RuleFile, ConfigDirectoriesFollowTheXdgVariables) {
   const char* names[] = {"HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"};
   std::vector<std::optional<std::string>> saved;
   for (const char* name : names) {
@@ -211,7 +211,7 @@ TEST(Unit, ConfigDirectoriesFollowTheXdgVariables) {
   }
 }
 
-TEST(Unit, BuiltInRulesFillTheFirstFourSlotsAndLeaveTheRest) {
+TEST(RuleFile, BuiltInRulesFillTheFirstFourSlotsAndLeaveTheRest) {
   RuleTable table;
   for (auto& slot : table.rules) StoreSlot(slot, "OLD ");
   table.count = kMaxRules;
@@ -220,7 +220,7 @@ TEST(Unit, BuiltInRulesFillTheFirstFourSlotsAndLeaveTheRest) {
   EXPECT_EQ(SlotView(table.rules[4]), "OLD ");
 }
 
-TEST(Unit, SlotsCutTextsToTheirCapacity) {
+TEST(RuleFile, SlotsCutTextsToTheirCapacity) {
   SlotText<12> slot;
   StoreSlot(slot, "ABCDEFGHIJKLMN");
   EXPECT_EQ(SlotView(slot), "ABCDEFGHIJKL");
@@ -237,7 +237,7 @@ struct LineCase {
 // Both loaders split a file into lines the same way; only what they keep of
 // a line differs. The cases hold for both builds, except that an LF alone
 // ends a line only in the POSIX style (the table after this one).
-TEST(Unit, LineEndsAndCtrlZSplitBothCompanionFilesAlike) {
+TEST(RuleFile, LineEndsAndCtrlZSplitBothCompanionFilesAlike) {
   const std::vector<LineCase> cases = {
       {"*.BAK\r\n*.OBJ", {"*.BAK", "*.OBJ"}, {"*.BAK ", "*.OBJ "}},
       {"A\rB\rC", {"A", "B", "C"}, {"A ", "B ", "C "}},
@@ -276,7 +276,7 @@ TEST(Unit, LineEndsAndCtrlZSplitBothCompanionFilesAlike) {
   }
 }
 
-TEST(Unit, AnLFAloneEndsACompanionLineOnlyInThePosixStyle) {
+TEST(RuleFile, AnLFAloneEndsACompanionLineOnlyInThePosixStyle) {
   const std::vector<LineCase> cases = {
       {"*.BAK\n*.OBJ\n", {"*.BAK", "*.OBJ"}, {"*.BAK ", "*.OBJ "}},
       {"A\r\n\nB", {"A", "", "B"}, {"A ", " ", "B "}},
@@ -295,7 +295,7 @@ TEST(Unit, AnLFAloneEndsACompanionLineOnlyInThePosixStyle) {
   }
 }
 
-TEST(Unit, RuleLinesLoseTabsAndLeadingBlanksAndFoldSpaceRuns) {
+TEST(RuleFile, RuleLinesLoseTabsAndLeadingBlanksAndFoldSpaceRuns) {
   ExpectRules({
       {".C .OBJ\t.EXE", {".C .OBJ.EXE "}},
       // A kept leading space would make an empty source word, which takes
@@ -311,12 +311,12 @@ TEST(Unit, RuleLinesLoseTabsAndLeadingBlanksAndFoldSpaceRuns) {
   });
 }
 
-TEST(Unit, BlankRuleLinesAreRulesOfOneSpaceNotTheBuiltIns) {
+TEST(RuleFile, BlankRuleLinesAreRulesOfOneSpaceNotTheBuiltIns) {
   EXPECT_EQ(Rules("\r\n"), Texts{" "});
   EXPECT_EQ(Rules("\r\n\r\n\r\n"), Texts(3, " "));
 }
 
-TEST(Unit, RuleLinesAreCutToEightyCharactersAfterFolding) {
+TEST(RuleFile, RuleLinesAreCutToEightyCharactersAfterFolding) {
   const std::string lfLines = Repeat(".EXE\n", 30);
   ExpectRules({
       {std::string(79, 'A'), {std::string(79, 'A') + " "}},
@@ -333,7 +333,7 @@ TEST(Unit, RuleLinesAreCutToEightyCharactersAfterFolding) {
   EXPECT_EQ(Rules(lfLines, PathStyle::Windows), Texts{lfLines.substr(0, 80)});
 }
 
-TEST(Unit, MasksAreKeptExactlyAndCutToTwelveCharacters) {
+TEST(RuleFile, MasksAreKeptExactlyAndCutToTwelveCharacters) {
   ExpectMasks({
       {"*.BAK\r\n", {"*.BAK"}},
       {" *.bak \t\r\n", {" *.bak \t"}},
@@ -350,7 +350,7 @@ TEST(Unit, MasksAreKeptExactlyAndCutToTwelveCharacters) {
   });
 }
 
-TEST(Unit, OnlyTheFirstThirtyLinesAreRead) {
+TEST(RuleFile, OnlyTheFirstThirtyLinesAreRead) {
   std::string bytes;
   Texts masks, rules;
   for (int i = 1; i <= 31; ++i) {
@@ -364,7 +364,7 @@ TEST(Unit, OnlyTheFirstThirtyLinesAreRead) {
   EXPECT_EQ(Rules(bytes), rules);
 }
 
-TEST(Unit, RuleFileThatGivesNoLineBringsTheBuiltInRules) {
+TEST(RuleFile, RuleFileThatGivesNoLineBringsTheBuiltInRules) {
   ExpectRules({{"", kBuiltInRules}, {"\x1A", kBuiltInRules}, {"\x1A.PAS .EXE\r\n", kBuiltInRules}});
   ScratchDir dir;
   EXPECT_EQ(RulesFrom(dir.PathOf("absent.EXT")), kBuiltInRules);
@@ -381,7 +381,7 @@ bool ReadFailingAtAByte(ReadFileState* file, char* buffer, size_t capacity, size
   return true;
 }
 
-TEST(Unit, ReadErrorInsideARuleLineBringsTheBuiltInRulesInsteadOfTheLinesBefore) {
+TEST(RuleFile, ReadErrorInsideARuleLineBringsTheBuiltInRulesInsteadOfTheLinesBefore) {
   ScratchDir dir;
   const std::string path = dir.Put("kelvo.EXT", ".C .OBJ\r\n.F .O\r\n");
   const struct {
@@ -403,7 +403,7 @@ TEST(Unit, ReadErrorInsideARuleLineBringsTheBuiltInRulesInsteadOfTheLinesBefore)
   }
 }
 
-TEST(Unit, MaskFileThatCannotBeReadLeavesTheListEmpty) {
+TEST(RuleFile, MaskFileThatCannotBeReadLeavesTheListEmpty) {
   ExpectMasks({{"", {}}, {"\x1A*.BAK\r\n", {}}});
   ScratchDir dir;
   for (const std::string& path : {dir.PathOf("absent.TAB"), dir.MakeDir("kelvo.TAB")}) {
@@ -415,7 +415,7 @@ TEST(Unit, MaskFileThatCannotBeReadLeavesTheListEmpty) {
   }
 }
 
-TEST(Unit, AFifoInPlaceOfACompanionFileCountsAsMissingWithoutWaiting) {
+TEST(RuleFile, AFifoInPlaceOfACompanionFileCountsAsMissingWithoutWaiting) {
   ScratchDir dir;
   std::string fifo = dir.PathOf("kelvo.TAB");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -434,7 +434,7 @@ TEST(Unit, AFifoInPlaceOfACompanionFileCountsAsMissingWithoutWaiting) {
   EXPECT_EQ(rules, kBuiltInRules);
 }
 
-TEST(Unit, AHugeLineWithoutLineEndsIsReadInBoundedMemory) {
+TEST(RuleFile, AHugeLineWithoutLineEndsIsReadInBoundedMemory) {
   ScratchDir dir;
   constexpr size_t kSize = 20u << 20;
   std::string path = PutLongLine(dir, "kelvo.EXT", kSize);
@@ -445,7 +445,7 @@ TEST(Unit, AHugeLineWithoutLineEndsIsReadInBoundedMemory) {
   EXPECT_LT(PeakKilobytes() - before, long(kSize / 1024 / 2));
 }
 
-TEST(Unit, CompanionFilesAreFoundWithoutRegardToLetterCase) {
+TEST(RuleFile, CompanionFilesAreFoundWithoutRegardToLetterCase) {
   ScratchDir dir;
   dir.Put("KELVO.tab", "*.BAK\r\n");
   dir.Put("Kelvo.Ext", ".C .O\r\n");

@@ -23,7 +23,7 @@ Words AllWords(std::string line) {
 
 }  // namespace
 
-TEST(Unit, SplitCutsTheWordBeforeTheFirstSpace) {
+TEST(SplitFirstWord, SplitCutsTheWordBeforeTheFirstSpace) {
   std::string line = "a b ", word = "old";
   SplitFirstWord(line, word);
   EXPECT_EQ(word, "a");
@@ -33,21 +33,21 @@ TEST(Unit, SplitCutsTheWordBeforeTheFirstSpace) {
   EXPECT_EQ(line, "");
 }
 
-TEST(Unit, SplitTakesOnlyOneSpaceAway) {
+TEST(SplitFirstWord, SplitTakesOnlyOneSpaceAway) {
   std::string line = "a  b ", word;
   SplitFirstWord(line, word);
   EXPECT_EQ(word, "a");
   EXPECT_EQ(line, " b ");
 }
 
-TEST(Unit, SplitOfALeadingSpaceGivesAnEmptyWord) {
+TEST(SplitFirstWord, SplitOfALeadingSpaceGivesAnEmptyWord) {
   std::string line = " .PAS .EXE ", word = "old";
   SplitFirstWord(line, word);
   EXPECT_EQ(word, "");
   EXPECT_EQ(line, ".PAS .EXE ");
 }
 
-TEST(Unit, SplitWithoutASpaceEmptiesBoth) {
+TEST(SplitFirstWord, SplitWithoutASpaceEmptiesBoth) {
   for (const char* text : {"abc", ".TPW", ""}) {
     std::string line = text, word = "old";
     SplitFirstWord(line, word);
@@ -56,13 +56,13 @@ TEST(Unit, SplitWithoutASpaceEmptiesBoth) {
   }
 }
 
-TEST(Unit, ARuleLineSplitsIntoItsWordsInOrder) {
+TEST(SplitFirstWord, ARuleLineSplitsIntoItsWordsInOrder) {
   EXPECT_EQ(AllWords(".PAS .EXE .TPU .TPP .TPW "), (Words{".PAS", ".EXE", ".TPU", ".TPP", ".TPW"}));
   EXPECT_EQ(AllWords(".BAK .BAK "), (Words{".BAK", ".BAK"}));
   EXPECT_EQ(AllWords(" .PAS .EXE "), (Words{"", ".PAS", ".EXE"}));
 }
 
-TEST(Unit, ACutRuleLineEndsInAnEmptyWord) {
+TEST(SplitFirstWord, ACutRuleLineEndsInAnEmptyWord) {
   // 80 characters: 15 words with their spaces, then ".W25X" cut before its
   // closing space, as a longer line stored into a rule slot would be.
   std::string cut;

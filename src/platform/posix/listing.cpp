@@ -1,6 +1,6 @@
 // The directory reader of the POSIX layer: readdir, then the entries in name
 // order, and Windows attribute bits made from lstat.
-#include "platform/listing-posix.h"
+#include "platform/posix/listing.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "common/names.h"
-#include "platform/readahead.h"
+#include "platform/posix/readahead.h"
 
 // As Windows does, so that a rule's derived word "." names "hello" for hello.c.
 const std::string_view kDroppedAtNameEnd = ".";

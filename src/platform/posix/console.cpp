@@ -13,9 +13,9 @@
 #include <unistd.h>
 
 #include "common/cp866.h"
-#include "platform/listing/listing.h"
+#include "platform/core/listing.h"
 #include "platform/platform.h"
-#include "platform/quoting-posix.h"
+#include "platform/posix/quoting.h"
 
 void StartFileSystem(const char* argv0);
 

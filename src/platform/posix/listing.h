@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/listing/listing.h"
+#include "platform/core/listing.h"
 
 // What tells a mount: its mount ID where the kernel gives one, else the
 // device, with the mount table to tell a mount point of the same device.

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/listing-posix.h"
-#include "platform/listing/listing.h"
+#include "platform/posix/listing.h"
+#include "platform/core/listing.h"
 
 // Starts reading ahead the plain subdirectories among `entries`, the listing
 // of the directory open as `directoryFd`, which this takes. Does nothing

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/descent-posix.h"
-#include "platform/listing-posix.h"
-#include "platform/listing/listing.h"
+#include "platform/posix/descent.h"
+#include "platform/posix/listing.h"
+#include "platform/core/listing.h"
 #include "platform/platform.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/readahead.h"
+#include "platform/posix/readahead.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,10 +14,10 @@
 #include <mutex>
 #include <string>
 
-#include "platform/listing-posix.h"
-#include "platform/pool.h"
-#include "platform/readahead-jobs.h"
-#include "platform/readahead-posix.h"
+#include "platform/posix/listing.h"
+#include "platform/core/workers.h"
+#include "platform/core/readahead_jobs.h"
+#include "platform/posix/readahead_shared.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "common/match.h"
-#include "platform/listing-posix.h"
+#include "platform/posix/listing.h"
 #include "platform/platform.h"
 
 bool SameNameIgnoringCase(std::string_view a, std::string_view b) {

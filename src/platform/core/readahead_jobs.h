@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/listing/listing.h"
+#include "platform/core/listing.h"
 
 enum class AheadState { kQueued, kReading, kRead };
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/readahead-jobs.h"
+#include "platform/core/readahead_jobs.h"
 
 // The directory whose entries are read, open until the last of them has
 // been read.

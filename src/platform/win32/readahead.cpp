@@ -1,4 +1,4 @@
-#include "platform/readahead-win32.h"
+#include "platform/win32/readahead.h"
 
 #include <windows.h>
 
@@ -7,8 +7,8 @@
 #include <string>
 
 #include "common/names.h"
-#include "platform/pool.h"
-#include "platform/readahead-jobs.h"
+#include "platform/core/workers.h"
+#include "platform/core/readahead_jobs.h"
 
 namespace {
 

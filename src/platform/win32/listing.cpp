@@ -4,9 +4,9 @@
 #include <windows.h>
 
 #include "common/names.h"
-#include "platform/directory-win32.h"
-#include "platform/listing/listing.h"
-#include "platform/readahead-win32.h"
+#include "platform/win32/directory.h"
+#include "platform/core/listing.h"
+#include "platform/win32/readahead.h"
 
 const std::string_view kDroppedAtNameEnd = ". ";
 

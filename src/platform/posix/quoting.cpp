@@ -1,4 +1,4 @@
-#include "platform/quoting-posix.h"
+#include "platform/posix/quoting.h"
 
 namespace {
 

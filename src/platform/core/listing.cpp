@@ -1,4 +1,4 @@
-#include "platform/listing/listing.h"
+#include "platform/core/listing.h"
 
 #include <algorithm>
 #include <functional>
@@ -163,6 +163,8 @@ int32_t LookUp(Listing& listing, std::string_view name) {
 
 uint32_t attributeEpoch = 1;
 
+NameRules NamesRules() { return {NamesAreUtf8(), SameNameIgnoringCase}; }
+
 const std::shared_ptr<Listing>& ListingFor(const std::string& dirPath) {
   if (dirPath.empty() && current) return current;
   auto found = cache.find(dirPath);
@@ -189,7 +191,7 @@ int32_t FindLiteral(Listing& listing, std::string_view name) {
   // The system finds the shorter name; what the program then takes of it is
   // what its matcher takes ("hello." names "hello", "a.b." nothing).
   found = LookUp(listing, name.substr(0, kept + 1));
-  return found >= 0 && MatchPattern(name, listing.entries[found].name) ? found : -1;
+  return found >= 0 && MatchPattern(name, listing.entries[found].name, NamesRules()) ? found : -1;
 }
 
 int32_t NextOfExtension(Listing& listing, std::string_view extension, int32_t from) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/listing-posix.h"
+#include "platform/posix/listing.h"
 
 namespace {
 

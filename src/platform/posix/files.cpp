@@ -12,8 +12,8 @@
 #include <climits>
 
 #include "common/names.h"
-#include "platform/descent-posix.h"
-#include "platform/listing-posix.h"
+#include "platform/posix/descent.h"
+#include "platform/posix/listing.h"
 #include "platform/platform.h"
 
 namespace {

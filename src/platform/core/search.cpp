@@ -3,7 +3,7 @@
 
 #include "common/match.h"
 #include "common/names.h"
-#include "platform/listing/listing.h"
+#include "platform/core/listing.h"
 #include "platform/platform.h"
 
 struct SearchState {
@@ -72,7 +72,7 @@ std::string_view RequiredRun(const PreparedPattern& prepared) {
 // the directory read showed passes the filter. Removed marks and attributes
 // are looked at as each is delivered.
 void Match(Listing& listing, std::string_view pattern, uint32_t attrSet, std::vector<int32_t>& matched) {
-  PreparedPattern prepared = PreparePattern(pattern);
+  PreparedPattern prepared = PreparePattern(pattern, NamesRules());
   std::string_view run = RequiredRun(prepared);
   auto take = [&](int32_t i) {
     const ListedEntry& entry = listing.entries[i];

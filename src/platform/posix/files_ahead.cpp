@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "platform/readahead-posix.h"
-#include "platform/readahead.h"
+#include "platform/posix/readahead_shared.h"
+#include "platform/posix/readahead.h"
 
 void ReadFile(const std::shared_ptr<FileAhead>& job) {
   struct stat st;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/directory-win32.h"
-#include "platform/listing/listing.h"
+#include "platform/win32/directory.h"
+#include "platform/core/listing.h"
 
 // The read alone shows a plain subdirectory, one the descent enters: what is
 // read ahead.

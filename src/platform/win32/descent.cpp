@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/names.h"
-#include "platform/directory-win32.h"
-#include "platform/listing/listing.h"
+#include "platform/win32/directory.h"
+#include "platform/core/listing.h"
 #include "platform/platform.h"
 
 namespace {

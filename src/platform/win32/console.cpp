@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "platform/listing/listing.h"
+#include "platform/core/listing.h"
 #include "platform/platform.h"
 
 namespace {

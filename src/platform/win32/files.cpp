@@ -6,8 +6,8 @@
 #include <cwchar>
 
 #include "common/names.h"
-#include "platform/directory-win32.h"
-#include "platform/listing/listing.h"
+#include "platform/win32/directory.h"
+#include "platform/core/listing.h"
 #include "platform/platform.h"
 
 // Room for a path of MAX_PATH characters in UTF-8, up to three bytes each.

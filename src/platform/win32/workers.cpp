@@ -1,4 +1,4 @@
-#include "platform/pool.h"
+#include "platform/core/workers.h"
 
 #include <windows.h>
 
