@@ -91,6 +91,8 @@ bool ParseTarget(int& argc, char** argv) {
       target.wine = true;
     } else if (arg.starts_with("--wineprefix=")) {
       target.winePrefix = arg.substr(13);
+    } else if (arg.starts_with("--read-ahead=")) {
+      target.readAhead = arg.substr(13);
     } else if (arg.starts_with("--kelvo64=")) {
       target.kelvo64 = arg.substr(10);
     } else {
@@ -98,9 +100,11 @@ bool ParseTarget(int& argc, char** argv) {
     }
   }
   argc = kept;
-  if (target.kelvo.empty() || (target.wine && target.winePrefix.empty())) {
+  if (target.kelvo.empty() || (target.wine && target.winePrefix.empty()) ||
+      (target.readAhead != "0" && target.readAhead != "1")) {
     std::cerr << "usage: " << argv[0]
-              << " --kelvo=PATH [--wine --wineprefix=DIR [--kelvo64=PATH]] [gtest flags]\n";
+              << " --kelvo=PATH --read-ahead=0|1 [--wine --wineprefix=DIR [--kelvo64=PATH]]"
+                 " [gtest flags]\n";
     return false;
   }
   if (!Exists(target.kelvo)) {
@@ -113,9 +117,9 @@ bool ParseTarget(int& argc, char** argv) {
 const Target& TheTarget() { return target; }
 
 std::vector<std::string> ChildEnvironment(const std::vector<std::string>& changes) {
-  // The listings read ahead, as on a share, whatever file system the test
-  // trees lie on.
-  std::vector<std::string> all = {"KELVO_READ_AHEAD=1"};
+  // Read ahead as on a share, or not at all as on a local disk, whatever
+  // file system the test trees lie on.
+  std::vector<std::string> all = {"KELVO_READ_AHEAD=" + target.readAhead};
   if (target.wine) {
     // No window may open: a run that could not start one would hang.
     all.insert(all.end(),

@@ -1,6 +1,8 @@
 // Starts the build under test: the native kelvo, or kelvo.exe under Wine.
 // Which one is chosen once, on the test program's command line:
-//   e2e_tests --kelvo=PATH [--wine --wineprefix=DIR [--kelvo64=PATH]]
+//   e2e_tests --kelvo=PATH --read-ahead=0|1 [--wine --wineprefix=DIR [--kelvo64=PATH]]
+// --read-ahead says whether the runs read ahead as on a share (1) or not, as
+// on a local disk (0): ctest runs the whole suite both ways.
 // Under Wine the i686 kelvo.exe is tested where Wine's 32-bit loader starts,
 // else the x86_64 build of --kelvo64 under wine64 (some kernels start no
 // 32-bit programs). KELVO_WINE32_LOADER names that loader (default wine):
@@ -24,6 +26,7 @@ struct Target {
   std::string kelvo64;              // the x86_64 build, where kelvo cannot start
   std::string wineLoader = "wine";  // the loader that starts kelvo
   bool loader64 = false;            // it is Wine's 64-bit loader
+  std::string readAhead;            // KELVO_READ_AHEAD for every run: "0" or "1"
 };
 
 // Takes --kelvo, --wine, --wineprefix and --kelvo64 out of argv; false (with a
@@ -31,6 +34,7 @@ struct Target {
 bool ParseTarget(int& argc, char** argv);
 const Target& TheTarget();
 inline bool UnderWine() { return TheTarget().wine; }
+inline bool ReadingAhead() { return TheTarget().readAhead == "1"; }
 
 // Under Wine: chooses the Windows build and says which and why on standard
 // output; makes the prefix if it does not exist yet (wineboot, several
