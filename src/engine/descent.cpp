@@ -31,7 +31,9 @@ void CannotChangeTo(std::string_view name) {
 void OpenLevel(std::vector<Level>& levels) {
   Level& level = levels.emplace_back();
   level.textLength = run.currentDirText.size();
-  level.found = SearchFirst("*.*", kEveryEntry | kOnlyDirectories, level.rec);
+  // Only the names: whether a subdirectory is entered is told by what it is
+  // when it is entered.
+  level.found = SearchFirst("*.*", kEveryEntry | kOnlyDirectories | kNamesOnly, level.rec);
 }
 
 // Enters the subdirectory the search of the innermost level stands at and
@@ -40,15 +42,9 @@ bool GoDown(const TSearchRec& rec) {
   // Only a plain directory is entered: links, mount points, hidden,
   // read-only and dot directories are passed over without a word.
   if (rec.name[0] == '.' || rec.attributes != kAttrDirectory) return false;
-  bool entered;
-  {
-    StopGate gate;
-    entered = EnterSubdirectory(rec.name);
-  }
-  if (!entered) {
-    CannotChangeTo(JoinPath(run.currentDirText, rec.name));
-    return false;
-  }
+  Entry entry = EnterSubdirectory(rec.name);
+  if (entry == Entry::Refused) CannotChangeTo(JoinPath(run.currentDirText, rec.name));
+  if (entry != Entry::Entered) return false;
   AppendToPath(run.currentDirText, rec.name);
   SweepDirectory();
   return true;
@@ -60,11 +56,7 @@ bool GoDown(const TSearchRec& rec) {
 void GoUp(std::vector<Level>& levels) {
   SearchClose(levels.back().rec);
   levels.pop_back();
-  Climb climb;
-  {
-    StopGate gate;
-    climb = LeaveSubdirectory();
-  }
+  Climb climb = LeaveSubdirectory();
   Level& up = levels.back();
   run.currentDirText.resize(up.textLength);
   if (climb == Climb::Unproven) CannotChangeTo(run.currentDirText);
@@ -96,5 +88,4 @@ void DescendTree() {
     }
   }
   SearchClose(levels.back().rec);
-  EndDescent();
 }

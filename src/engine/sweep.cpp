@@ -42,13 +42,8 @@ void RemoveOne(std::string_view name) {
   // Whatever was written must be out before the file goes: a run killed
   // meanwhile leaves no deletion that nothing named.
   Flush();
-  bool removed;
   int64_t size = 0;
-  {
-    StopGate gate;
-    removed = RemoveFile(name, size);
-  }
-  if (removed) {
+  if (RemoveFile(name, size)) {
     run.removedBytes += size;
     return;
   }

@@ -106,7 +106,8 @@ std::string CompanionTextAsNames(std::string_view line, bool cut);
 // look-alike or a wildcard that could match another file.
 std::string Utf16AsNames(std::u16string_view text);
 
-// Deletes one file named literally; fails for a read-only file and for
+// Deletes one file named literally, holding the stop gate only for the
+// deletion itself; fails for a read-only file and for
 // anything that is not a file or a link. "*" and "?" are no wildcards here:
 // Windows refuses a name holding them, POSIX takes them as characters.
 // `size`: the file's size, read just before it is deleted (0 for a link).
@@ -121,13 +122,18 @@ std::string CurrentDirectory();
 // The way a descent goes down, held level by level by what identifies each
 // directory, so that it climbs back to exactly the directory it came from,
 // wherever that now lies, and never by a name that may lead elsewhere.
-// BeginDescent takes the current directory as the top; EndDescent lets go.
+// BeginDescent takes the current directory as the top; the levels are let
+// go when the process is moved elsewhere by ChangeDirectory, or ends.
 void BeginDescent();
-void EndDescent();
 
-// Enters a subdirectory found by a search, never through a link and never
-// onto another file system, so a descent stays inside its tree.
-bool EnterSubdirectory(std::string_view name);
+// Enters subdirectory `name` of the current directory where a descent may
+// enter it, as MayEnter tells of what it is when it is opened: never through
+// a link, never onto another mount, never one made read-only since it was
+// listed. Returns Entered; PassedOver when it is gone or is no plain
+// directory (nothing to say of it); Refused when it cannot be entered or its
+// status cannot be read.
+enum class Entry { Entered, PassedOver, Refused };
+Entry EnterSubdirectory(std::string_view name);
 
 // Climbs back from the directory last entered to the one it was entered
 // from. Gone: that directory is there no more by its name; Unproven: what is
@@ -219,8 +225,10 @@ bool ReadKeyPress(char& key);
 using BreakHandler = int (*)(uint32_t eventType);
 bool SetConsoleCtrlHandler(BreakHandler handler, bool add);
 
-// The stop gate: the main flow holds it around each deletion and directory
-// change, so the break handler never runs in the middle of one.
+// The stop gate: the platform holds it around each deletion and directory
+// change it makes, and around nothing else (no wait for a share or a worker),
+// so the break handler never runs in the middle of one and is never kept
+// waiting for the file system.
 // The break handler enters it and never leaves it.
 void EnterStopGate();
 void LeaveStopGate();

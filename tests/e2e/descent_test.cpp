@@ -91,6 +91,21 @@ TEST(Descent, BindMountInsideTheTreeIsNeitherEnteredNorSearchedByAMask) {
   EXPECT_TRUE(SameOutput(
       run, Opening('Y').Offer(tree, "A.EXE", 'Y').Offer(tree, "SUB/S.EXE", 'Y').Summary(5)));
   EXPECT_EQ(outside.Left(), (Names{"L.EXE", "L.PAS"}));
+
+  // A directory of the tree bound inside it shows one directory twice: the
+  // one the descent enters is cleaned as itself, whatever was read of the
+  // other, and the bound one is not entered.
+  ScopedTree twice({"A/X/DEEP.BAK=1", "M/"});
+  // Files to clean first, for what is read ahead to be there by then.
+  for (int i = 0; i < 100; ++i) twice.Add(std::to_string(100 + i) + ".BAK");
+  RunResult bound = RunProcess({"unshare", "-m", "sh", "-c", "mount --bind \"$0\" M && exec \"$@\"",
+                                twice.PathOf("A"), kelvo,
+                                "/S", "/N", "/Y"},
+                               ChildEnvironment(), twice.path(), std::nullopt, kRunSeconds);
+  EXPECT_EQ(bound.exitCode, 0) << bound.err;
+  EXPECT_NE(bound.out.find(Shown(twice, "A/X/DEEP.BAK")), std::string::npos) << Readable(bound.out);
+  EXPECT_EQ(bound.out.find(Shown(twice, "M/")), std::string::npos) << Readable(bound.out);
+  EXPECT_EQ(twice.Left(), (Names{"A/", "A/X/", "M/"}));
 }
 
 TEST(Descent, EmptyTreePrintsNothingBetweenQuestionAndSummary) {

@@ -320,6 +320,67 @@ TEST(Faults, SubdirectoryChangedOrSwappedBeforeTheDescentEntersItIsCleanedAsItIs
   }
 }
 
+TEST(Faults, WhatChangesWhileAWriteBlocksIsDecidedAsItIsThen) {
+  // The run blocks writing into a full pipe while it cleans T; by then what
+  // lies ahead of it (T's next files, the subdirectory SUB) may have been
+  // read, on a share ahead of the descent. Changed meanwhile, each is judged
+  // as it is when its turn comes: a file made read-only is kept and said
+  // so, a directory made read-only is not entered, a derived file whose
+  // source went is no longer derived.
+  struct Case {
+    const char* change;
+    std::function<void(ScopedTree&)> make;
+    bool filesStay;    // every T/F*.EXE still there when the write blocked stays
+    bool derivedStays;  // T/SUB/B.EXE stays
+    int exitCode;
+  };
+  const Case cases[] = {
+      {"files ahead made read-only",
+       [](ScopedTree& t) {
+         for (const std::string& name : t.Left())
+           if (name.starts_with("T/F") && name.ends_with(".EXE"))
+             std::filesystem::permissions(t.PathOf(name), std::filesystem::perms::owner_write,
+                                          std::filesystem::perm_options::remove);
+       },
+       true, false, 2},
+      {"subdirectory made read-only",
+       [](ScopedTree& t) {
+         std::filesystem::permissions(t.PathOf("T/SUB"), std::filesystem::perms::owner_write,
+                                      std::filesystem::perm_options::remove);
+       },
+       false, true, 0},
+      {"source in the subdirectory removed",
+       [](ScopedTree& t) { std::filesystem::remove(t.PathOf("T/SUB/B.PAS")); }, false, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.change);
+    if (UnderWine() && std::string_view(c.change) == "subdirectory made read-only")
+      continue;  // Wine shows no read-only bit on a directory
+    ScopedTree outer({"T/A.PAS", "T/A.EXE=1", "T/SUB/B.PAS", "T/SUB/B.EXE=old"});
+    for (int i = 0; i < 500; ++i)
+      for (const char* ext : {".PAS", ".EXE=x"}) outer.Add("T/F" + std::to_string(1000 + i) + ext);
+    BackgroundProcess kelvo(CommandFor(TheTarget().kelvo, {"/S", "/N", "/Y"}), ChildEnvironment(),
+                            outer.PathOf("T"), true);
+    ASSERT_TRUE(kelvo.WaitUntilWriting(kRunSeconds));
+    Names before = outer.Left();
+    c.make(outer);
+    RunResult run = kelvo.Finish(kRunSeconds);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    Names left = outer.Left();
+    auto there = [&left](const std::string& name) {
+      return std::find(left.begin(), left.end(), name) != left.end();
+    };
+    for (const std::string& name : before) {
+      if (name.starts_with("T/F") && name.ends_with(".EXE")) {
+        EXPECT_EQ(there(name), c.filesStay) << name;
+      }
+    }
+    EXPECT_EQ(there("T/SUB/B.EXE"), c.derivedStays);
+    std::filesystem::permissions(outer.PathOf("T/SUB"), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add);
+  }
+}
+
 TEST(Faults, FilesInADirectoryThatDeniesRemovalAreReportedAndTheRunGoesOn) {
   if (UnderWine() && geteuid() == 0)
     GTEST_SKIP() << "permissions do not stop root, and a Wine prefix serves only the user who "

@@ -6,6 +6,7 @@
 
 #include "common/match.h"
 #include "common/names.h"
+#include "platform/core/readahead.h"
 
 namespace {
 
@@ -107,10 +108,28 @@ void HashExtensions(Listing& listing) {
       [](ListedEntry& e) -> int32_t& { return e.nextSameExtension; });
 }
 
+// The current directory's listing may have been read ahead, and its own
+// subdirectories asked for with it; a listing is served only to the very
+// directory it was read of, as TakeListing proves.
+void ReadCurrentDirectory(Listing& listing) {
+  uint64_t askedIn = 0, below = 0;
+  std::string name;
+  DirectoryStamp entered;
+  bool served = JustEntered(askedIn, name, entered) &&
+                TakeListing(askedIn, name, entered, listing.entries, below);
+  if (!served) ReadDirectory(listing);
+  listing.readAheadAsked = MomentNow();
+  listing.readAheadGroup = below != 0 ? below : AskSubdirectoriesOf(HereForAhead(), listing.entries);
+  NoteSubdirectoriesAsked(listing.readAheadGroup);
+}
+
 std::shared_ptr<Listing> NewListing(const std::string& dirPath) {
   auto listing = std::make_shared<Listing>();
   listing->path = dirPath;
-  ReadDirectory(*listing);
+  if (dirPath.empty() && ListingsAhead())
+    ReadCurrentDirectory(*listing);
+  else
+    ReadDirectory(*listing);
   for (ListedEntry& entry : listing->entries) {
     entry.extensionHash = HashIgnoringCase(ExtensionOf(entry.name));
     listing->extensions |= ExtensionBit(entry.extensionHash);
@@ -162,6 +181,7 @@ int32_t LookUp(Listing& listing, std::string_view name) {
 }  // namespace
 
 uint32_t attributeEpoch = 1;
+bool writesWatched = false;
 
 NameRules NamesRules() { return {NamesAreUtf8(), SameNameIgnoringCase}; }
 
@@ -230,16 +250,18 @@ bool ReachDirectoryOf(std::string_view path, std::string& dirPath) {
   return true;
 }
 
-bool SubdirectoriesToAskAgain(const Listing& listing, const ListedEntry& entry,
-                              bool (*subdirectory)(const ListedEntry&),
-                              std::vector<ListedEntry>& rest) {
-  if (listing.readAheadGroup == 0 || listing.readAheadEpoch == attributeEpoch ||
-      !listing.path.empty())
-    return false;
-  listing.readAheadEpoch = attributeEpoch;
-  for (const ListedEntry& later : listing.entries)
-    if (!ListedBefore(later, entry) && subdirectory(later)) rest.push_back(later);
-  return true;
+void AskAgainIfStale(Listing& listing, const std::vector<int32_t>& ahead, size_t next) {
+  if (!listing.path.empty() || listing.readAheadGroup == 0) return;
+  const ReadMoment& asked = listing.readAheadAsked;
+  if (asked.epoch == attributeEpoch && MonotonicMs() - asked.ms < kAheadFreshMs / 2) return;
+  std::vector<std::string> names;
+  for (size_t i = next; i < ahead.size() && names.size() < kAheadBound; ++i) {
+    const ListedEntry& entry = listing.entries[ahead[i]];
+    if (!entry.removed && ListedAsSubdirectory(entry)) names.push_back(entry.name);
+  }
+  listing.readAheadAsked = MomentNow();
+  listing.readAheadGroup = AskSubdirectories(HereForAhead(), names);
+  NoteSubdirectoriesAsked(listing.readAheadGroup);
 }
 
 bool CurrentAttributes(const Listing& listing, ListedEntry& entry) {

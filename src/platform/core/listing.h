@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/core/freshness.h"
 #include "platform/platform.h"
 
 struct ListedEntry {
@@ -38,9 +39,9 @@ struct Listing {
   std::vector<int32_t> extensionSlots;  // first entry of each extension, likewise
   uint64_t extensions = 0;            // one bit for each extension present
   // Its subdirectories listed ahead, 0: none; asked for at that epoch, and
-  // asked for again when the sweep next looks at one after a key was read.
-  mutable uint64_t readAheadGroup = 0;
-  mutable uint32_t readAheadEpoch = 0;
+  // asked for again when the descent next looks for one after a wait.
+  uint64_t readAheadGroup = 0;
+  ReadMoment readAheadAsked;
 };
 
 // --- The reader: one per platform ----------------------------------------
@@ -60,12 +61,11 @@ extern const std::string_view kDroppedAtNameEnd;
 
 // --- The shared engine -----------------------------------------------------
 
-// What was asked for before a key was read is never served: the
-// subdirectories (as `subdirectory` tells them) from `entry` on, once for
-// each key, to be asked for again, so that a single question does not leave
-// the rest of the directory without read-ahead. False when they are not due.
-bool SubdirectoriesToAskAgain(const Listing& listing, const ListedEntry& entry,
-                              bool (*subdirectory)(const ListedEntry&), std::vector<ListedEntry>& rest);
+// Asks again for the subdirectories still ahead of a search for them, a
+// bound's worth, once the read-ahead's earlier requests went stale: after a
+// wait, or when they are about as old as the read-ahead serves. `ahead`: the
+// entries the search will still deliver, in order.
+void AskAgainIfStale(Listing& listing, const std::vector<int32_t>& ahead, size_t next);
 
 // The listing of `dirPath`, read once and then served from the cache until
 // ForgetListings (the current directory changed).
@@ -92,11 +92,22 @@ int32_t NextOfExtension(Listing& listing, std::string_view extension, int32_t fr
 // hidden name, link, mount point or directory with other attribute bits.
 bool ReachDirectoryOf(std::string_view path, std::string& dirPath);
 
-// Attributes read before the program last waited for a key are read again:
-// while a question waited, the file may have changed.
-extern uint32_t attributeEpoch;
+// Attributes read before the program last waited are read again: while a
+// question or a blocked write waited, the file may have changed.
 // Makes attributes and size current; false when the entry is gone.
 bool CurrentAttributes(const Listing& listing, ListedEntry& entry);
 
 // False when the directory read alone shows that the entry cannot pass.
 bool MayPassFilter(const ListedEntry& entry, uint32_t attrSet);
+
+// The one test of a directory a descent may enter, on both builds and for
+// the read-ahead alike, made on what the directory is when it is entered:
+// its attributes are exactly the directory bit. A link, a mount point, a
+// read-only, hidden or system directory, and one with any other bit, is not.
+inline bool MayEnter(uint32_t attributes) { return attributes == kAttrDirectory; }
+
+// The read alone shows a plain subdirectory, one a descent may enter: what
+// is read ahead.
+inline bool ListedAsSubdirectory(const ListedEntry& entry) {
+  return entry.typeKnown && MayEnter(entry.listedAttributes) && entry.name[0] != '.';
+}

@@ -1,48 +1,30 @@
-// The bookkeeping the read-aheads of both platforms share: the listings
-// asked for, queued the next needed first and held until the descent takes
-// them or passes them by, never more than a bound. The caller holds its own
-// lock around every call. Internal to src/platform.
+// The read-ahead's bookkeeping of listings: asked for, queued the next
+// needed first, held until the descent takes them or passes them by, never
+// more than a bound. Pure: the caller holds its lock around every call.
+// Internal to src/platform.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 #include <vector>
 
-#include "platform/core/listing.h"
+#include "platform/core/freshness.h"
 
 enum class AheadState { kQueued, kReading, kRead };
 
 // What every listing asked for carries besides what it is read by.
 struct AheadJob {
-  uint64_t group = 0;  // one for each listing whose subdirectories are read
+  uint64_t group = 0;  // one for each directory whose subdirectories are asked
+  std::string name;    // of the subdirectory, in its group
   uint32_t epoch = 0;  // attributeEpoch when the request that led here was made
   // Where the descent meets it: a later listing of the descent's own first,
   // then, within one, the order of a walk that goes down before it goes on.
   std::vector<uint32_t> rank;
-  uint64_t below = 0;  // the group its own subdirectories were asked in, 0: none
   AheadState state = AheadState::kQueued;
-  bool identified = false;  // opened or failed: what it is settled
-  bool opened = false;
-  bool complete = false;  // the listing was read
-  std::vector<ListedEntry> entries;
 };
-
-// The subdirectories among `entries` in the order the descent enters them,
-// which need not be the order the entries are held in.
-template <typename Subdirectory>
-std::vector<const ListedEntry*> InDescentOrder(const std::vector<ListedEntry>& entries,
-                                               Subdirectory subdirectory) {
-  std::vector<const ListedEntry*> found;
-  for (const ListedEntry& entry : entries)
-    if (subdirectory(entry)) found.push_back(&entry);
-  std::sort(found.begin(), found.end(),
-            [](const ListedEntry* a, const ListedEntry* b) { return ListedBefore(*a, *b); });
-  return found;
-}
-
-enum class Taken { kYes, kNo, kWait };
 
 template <typename Job>
 struct AheadJobs {
@@ -57,13 +39,14 @@ struct AheadJobs {
     std::erase_if(held, drop);
   }
 
-  // Asked for before the program last waited for a key: never served.
-  void DropStale() {
-    Drop([](const std::shared_ptr<Job>& job) { return job->epoch != attributeEpoch; });
+  // Asked for before the program last waited: never served.
+  void DropStale(uint32_t epoch) {
+    Drop([epoch](const std::shared_ptr<Job>& job) { return job->epoch != epoch; });
   }
 
-  // Makes room for a job ranked `rank` by dropping the one not being read
-  // that the descent would meet last, if it comes after this one.
+  // Returns true when there is room for a job ranked `rank`, made if need be
+  // by dropping the one not being read that the descent would meet last, if
+  // it comes after this one.
   bool MakeRoom(const std::vector<uint32_t>& rank, size_t bound) {
     if (held.size() < bound) return true;
     auto last = held.end();
@@ -86,7 +69,8 @@ struct AheadJobs {
     queue.insert(at, std::move(job));
   }
 
-  // The next job to read, marked as being read; none when the queue is empty.
+  // Returns the next job to read, marked as being read; none when the queue
+  // is empty.
   std::shared_ptr<Job> Next() {
     if (queue.empty()) return nullptr;
     std::shared_ptr<Job> job = std::move(queue.front());
@@ -95,26 +79,28 @@ struct AheadJobs {
     return job;
   }
 
-  // Still asked for: dropped, it is waited for by no one, nor are its children.
+  // Returns true while `job` is still asked for; dropped, it is waited for
+  // by no one, nor are its children.
   bool Live(const std::shared_ptr<Job>& job) const {
     return std::find(held.begin(), held.end(), job) != held.end();
   }
 
-  // Serves `found`, the job of the directory the descent entered, once read;
-  // `unsettled`: a job not yet identified may still turn out to be it.
-  Taken Take(const std::shared_ptr<Job>& found, bool unsettled, std::vector<ListedEntry>& entries,
-             uint64_t& subdirectories) {
-    if (found && found->state == AheadState::kRead) {
-      // What the descent would have met before this, subdirectories it
-      // passed over and all asked for below them, is not entered any more.
-      Drop([&found](const std::shared_ptr<Job>& job) {
-        return job == found || job->rank < found->rank;
-      });
-      if (!found->complete) return Taken::kNo;
-      entries = std::move(found->entries);
-      subdirectories = found->below;
-      return Taken::kYes;
-    }
-    return !found && !unsettled ? Taken::kNo : Taken::kWait;
+  // Returns the job of subdirectory `name` of group `group`, none when it
+  // was not asked for or was dropped. What the descent would have met before
+  // it (the subdirectories it passed over, and all asked below them) is
+  // dropped: it is not entered any more. A job no worker began is dropped
+  // too and not returned: the descent reads it sooner itself. One returned
+  // stays held, so that a worker reading it still asks for its children.
+  std::shared_ptr<Job> Meet(uint64_t group, const std::string& name) {
+    auto found = std::find_if(held.begin(), held.end(), [&](const std::shared_ptr<Job>& job) {
+      return job->group == group && job->name == name;
+    });
+    if (found == held.end()) return nullptr;
+    std::shared_ptr<Job> job = *found;
+    bool begun = job->state != AheadState::kQueued;
+    Drop([&job, begun](const std::shared_ptr<Job>& other) {
+      return (other == job && !begun) || other->rank < job->rank;
+    });
+    return begun ? job : nullptr;
   }
 };

@@ -34,6 +34,9 @@ bool Passes(const Listing& listing, ListedEntry& entry, uint32_t attrSet, TSearc
 
 bool Deliver(SearchState& state, TSearchRec& rec) {
   Listing& listing = *state.listing;
+  // A descent's search for subdirectories: those still ahead are asked for
+  // again once what was asked went stale.
+  if (state.attrSet & kOnlyDirectories) AskAgainIfStale(listing, state.matched, state.next);
   while (state.next < state.matched.size()) {
     ListedEntry& entry = listing.entries[state.matched[state.next++]];
     if (!entry.removed && Passes(listing, entry, state.attrSet, rec)) return true;

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "common/cp866.h"
-#include "platform/core/listing.h"
+#include "platform/core/freshness.h"
 #include "platform/platform.h"
 #include "platform/posix/quoting.h"
 
@@ -50,10 +50,15 @@ bool WouldWait(int fd) {
   return poll(&out, 1, 0) != 1 || (out.revents & POLLOUT) == 0;
 }
 
+// A write that had to wait (a pipe nobody read for a while) counts as a
+// wait: what was read of the tree before it is read again.
 bool WriteAll(int fd, const char* bytes, size_t count) {
   while (count > 0) {
     if (withoutWaiting && WouldWait(fd)) return true;
+    if (writesWatched && WouldWait(fd)) NoteWaited();
+    int64_t began = MonotonicMs();
     ssize_t n = write(fd, bytes, count);
+    if (MonotonicMs() - began > kWriteWaitedMs) NoteWaited();
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     bytes += n;
@@ -209,7 +214,7 @@ void WriteErrorLine(const char* bytes, size_t count) {
 }
 
 bool ReadKeyPress(char& key) {
-  ++attributeEpoch;
+  NoteWaited();
   bool terminal = isatty(STDIN_FILENO) != 0;
   if (terminal) {
     if (!termiosSaved) {

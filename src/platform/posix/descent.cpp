@@ -1,122 +1,147 @@
-// The way down on POSIX: each level's device and inode, and a descriptor for
-// the top and the last few levels. A level held is climbed back to by fchdir;
-// any other by "..", taken only when it is that very directory, or else by
-// names from the nearest level held, each step proven and none through a
-// link.
+// The way down on POSIX: each level's device, inode and mount, and a
+// descriptor for the top and the last few levels. A level held is climbed
+// back to by fchdir; any other by "..", taken only when it is that very
+// directory, or else by names from the nearest level held, each step proven
+// and none through a link.
+#include "platform/posix/descent.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <string>
 #include <vector>
 
-#include "platform/posix/descent.h"
-#include "platform/posix/listing.h"
 #include "platform/core/listing.h"
 #include "platform/platform.h"
 
 namespace {
-
-struct Level {
-  std::string name;  // as entered from the level above; empty at the top
-  dev_t device = 0;
-  ino_t inode = 0;
-  int fd = -1;
-};
 
 // Descriptors held below the top: enough that a climb seldom needs more than
 // fchdir, few enough for any limit on open files.
 constexpr size_t kHeldLevels = 16;
 
 #ifdef O_PATH
-constexpr int kReference = O_PATH | O_DIRECTORY | O_CLOEXEC;
+constexpr int kPlace = O_PATH | O_DIRECTORY | O_CLOEXEC;
 #else
-constexpr int kReference = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+constexpr int kPlace = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
 
-std::vector<Level> way;
+// way.levels[0] is the top; the process stands in way.levels.back(). Empty: not known yet.
+Way<Place> way;
 
-void LetGo(Level& level) {
-  if (level.fd >= 0) close(level.fd);
-  level.fd = -1;
+// Reads what `fd` holds into `place`: `fresh` asks the file system, else the
+// kernel answers from what it keeps of a descriptor held.
+bool Identify(int fd, bool fresh, struct stat& st, Place& place) {
+  bool read = fresh ? StatusWithMount(fd, "", st, place.mount)
+                    : IdentityWithMount(fd, st, place.mount);
+  if (read) place.stamp = StampOf(st, place.mount);
+  return read && S_ISDIR(st.st_mode);
 }
 
-// `fd` is the directory `level` stands for; closed when it is not.
-bool Proven(int fd, const Level& level) {
+// True when `fd` holds the directory `level` stands for.
+bool Proven(const Fd& fd, const Place& level) {
   struct stat st;
-  MountTag mount;
-  if (fd >= 0 && IdentityWithMount(fd, st, mount) && st.st_dev == level.device &&
-      st.st_ino == level.inode)
-    return true;
-  if (fd >= 0) close(fd);
-  return false;
+  Place seen;
+  return fd && Identify(fd.get(), false, st, seen) && seen.stamp.SameDirectory(level.stamp);
 }
 
-// Comes down to way[target] from the nearest level above it that is held,
+// Comes down to way.levels[target] from the nearest level above it that is held,
 // by the names the descent took.
 Climb ComeDown(size_t target) {
   size_t from = target;
-  while (from > 0 && way[from].fd < 0) --from;
-  if (way[from].fd < 0) return Climb::Unproven;
-  int at = way[from].fd;
+  while (from > 0 && !way.levels[from].fd) --from;
+  if (!way.levels[from].fd) return Climb::Unproven;
+  if (from == target) return Climb::Back;
+  Fd at;
   for (size_t i = from + 1; i <= target; ++i) {
-    int fd = openat(at, way[i].name.c_str(), kReference | O_NOFOLLOW);
-    bool gone = fd < 0 && errno == ENOENT;
-    if (at != way[from].fd) close(at);
-    if (!Proven(fd, way[i])) return gone ? Climb::Gone : Climb::Unproven;
-    at = fd;
+    int base = at ? at.get() : way.levels[from].fd.get();
+    Fd step(openat(base, way.levels[i].name.c_str(), kPlace | O_NOFOLLOW));
+    bool gone = !step && errno == ENOENT;
+    if (!Proven(step, way.levels[i])) return gone ? Climb::Gone : Climb::Unproven;
+    at = std::move(step);
   }
-  way[target].fd = at;
+  way.levels[target].fd = std::move(at);
   return Climb::Back;
+}
+
+// The directory the process moved to becomes the top.
+void MakeTop() {
+  way.Forget();
+  Place top;
+  struct stat st;
+  top.fd = Fd(open(".", kPlace));
+  if (!top.fd || !Identify(top.fd.get(), true, st, top)) top.fd.Close();
+  top.listed = true;
+  way.levels.push_back(std::move(top));
 }
 
 }  // namespace
 
+Place* Here() {
+  if (way.levels.empty()) MakeTop();
+  return way.lost || !way.levels.back().fd ? nullptr : &way.levels.back();
+}
+
+void ForgetPlaces() { way.Forget(); }
+
 void BeginDescent() {
-  EndDescent();
-  Level& top = way.emplace_back();
-  top.fd = open(".", kReference);
+  if (way.NeedsTop()) MakeTop();
+}
+
+Entry EnterSubdirectory(std::string_view name) {
+  Place* here = Here();
+  if (here == nullptr) return Entry::Refused;
+  Place level;
+  level.name.assign(name);
+  // Opened only as a place, never through a link: on a share, opening for
+  // reading is one more round trip, which a listing read ahead does not
+  // need. One that may be entered but not read is still entered.
+  level.fd = Fd(openat(here->fd.get(), level.name.c_str(), kPlace | O_NOFOLLOW));
+  // Gone: nothing is left there to clean. A link or a file in its place
+  // cannot be reached as it was found, and is said so.
+  if (!level.fd) return errno == ENOENT ? Entry::PassedOver : Entry::Refused;
+  // What it is now, asked of the file system: a directory made read-only,
+  // or mounted on, since it was listed is not entered.
   struct stat st;
-  if (top.fd >= 0 && fstat(top.fd, &st) == 0) {
-    top.device = st.st_dev;
-    top.inode = st.st_ino;
-  } else {
-    LetGo(top);
+  if (!StatusWithMount(level.fd.get(), "", st, level.mount)) return Entry::Refused;
+  if (!S_ISDIR(st.st_mode)) return Entry::Refused;
+  level.stamp = StampOf(st, level.mount);
+  bool sameMount = SameMount(here->mount, level.mount, level.fd.get());
+  if (!MayEnter(DirectoryAttributes(st, sameMount, level.name))) return Entry::PassedOver;
+  level.askedIn = here->aheadGroup;
+  {
+    StopGate gate;
+    if (fchdir(level.fd.get()) != 0) return Entry::Refused;
+    if (way.levels.size() > kHeldLevels) way.levels[way.levels.size() - kHeldLevels].fd.Close();
+    way.levels.push_back(std::move(level));
   }
-}
-
-void EndDescent() {
-  for (Level& level : way) LetGo(level);
-  way.clear();
-}
-
-void NoteLevelEntered(std::string_view name, const struct stat& st, int fd) {
-  if (way.empty()) {
-    if (fd >= 0) close(fd);
-    return;
-  }
-  if (way.size() > kHeldLevels) LetGo(way[way.size() - kHeldLevels]);
-  way.push_back(Level{std::string(name), st.st_dev, st.st_ino, fd});
+  ForgetListings();
+  DropFiles();
+  return Entry::Entered;
 }
 
 Climb LeaveSubdirectory() {
-  if (way.size() < 2) return Climb::Unproven;
-  LetGo(way.back());
-  way.pop_back();
-  Level& up = way.back();
+  if (way.levels.size() < 2) return Climb::Unproven;
+  DropFiles();
+  ForgetListings();
+  way.levels.pop_back();
+  Place& up = way.levels.back();
   Climb climb = Climb::Back;
-  if (up.fd < 0) {
+  if (!up.fd) {
     // Where the process stands in the level just left, ".." is the way up
     // unless that level was moved meanwhile.
-    int fd = open("..", kReference);
+    Fd fd(open("..", kPlace));
     if (Proven(fd, up))
-      up.fd = fd;
+      up.fd = std::move(fd);
     else
-      climb = ComeDown(way.size() - 1);
+      climb = ComeDown(way.levels.size() - 1);
   }
-  if (climb == Climb::Back && fchdir(up.fd) != 0) climb = Climb::Unproven;
-  if (climb != Climb::Back) return climb;
-  ForgetListings();
-  HoldCurrentDirectory(-1);
-  return Climb::Back;
+  if (climb == Climb::Back) {
+    StopGate gate;
+    if (fchdir(up.fd.get()) != 0) climb = Climb::Unproven;
+  }
+  way.lost = climb != Climb::Back;
+  return climb;
 }
+
+PlaceBase* CurrentPlace() { return Here(); }

@@ -75,7 +75,9 @@ namespace {
 // never onto another mount: a component swapped for a link while a question
 // waited leads nowhere.
 bool UnlinkBelow(const std::string& dirPath, const std::string& leaf) {
-  int at = AT_FDCWD;
+  Place* here = Here();
+  if (here == nullptr) return false;
+  int at = here->fd.get();
   bool reached = true;
   for (size_t pos = 0; reached && pos < dirPath.size();) {
     size_t end = dirPath.find('/', pos);
@@ -83,17 +85,21 @@ bool UnlinkBelow(const std::string& dirPath, const std::string& leaf) {
     int fd = openat(at, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st;
     MountTag mount;
-    reached = fd >= 0 && IdentityWithMount(fd, st, mount) && OnCurrentMount(mount, fd, "");
-    if (at != AT_FDCWD) close(at);
+    reached = fd >= 0 && IdentityWithMount(fd, st, mount) && SameMount(here->mount, mount, fd);
+    if (at != here->fd.get()) close(at);
     at = fd;
     pos = end + 1;
   }
   // The file is judged again where it is now: a writable file or a link.
   struct stat st;
-  bool removed = reached && fstatat(at, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                 ((S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR)) || S_ISLNK(st.st_mode)) &&
-                 unlinkat(at, leaf.c_str(), 0) == 0;
-  if (at >= 0) close(at);
+  bool removable = reached && fstatat(at, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   ((S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR)) || S_ISLNK(st.st_mode));
+  bool removed = false;
+  if (removable) {
+    StopGate gate;
+    removed = unlinkat(at, leaf.c_str(), 0) == 0;
+  }
+  if (at >= 0 && at != here->fd.get()) close(at);
   return removed;
 }
 
@@ -113,8 +119,13 @@ bool RemoveFile(std::string_view name, int64_t& size) {
   // or nothing while the user was asked is not deleted.
   if (!CurrentAttributes(*listing, entry)) return false;
   if ((entry.attributes & ~kAttrHidden) != kAttrArchive) return false;
-  bool removed = listing->path.empty() ? RemoveEntry(*listing, entry)
-                                        : UnlinkBelow(listing->path, entry.name);
+  bool removed;
+  if (listing->path.empty()) {
+    StopGate gate;
+    removed = RemoveEntry(*listing, entry);
+  } else {
+    removed = UnlinkBelow(listing->path, entry.name);
+  }
   if (!removed) return false;
   entry.removed = true;
   size = entry.size;
@@ -147,38 +158,8 @@ bool ChangeDirectory(std::string_view path) {
     if (chdir(target.c_str()) != 0) return false;
   }
   ForgetListings();
-  HoldCurrentDirectory(-1);
-  ForgetCurrentMount();
+  ForgetPlaces();
   TrackChange(target);
-  return true;
-}
-
-bool EnterSubdirectory(std::string_view name) {
-  std::string leaf(name);
-  // Opened only as a place: on a share, opening for reading is one more
-  // round trip, which a listing read ahead does not need. One that may be
-  // entered but not read is still entered.
-#ifdef O_PATH
-  int fd = open(leaf.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-#else
-  int fd = open(leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-#endif
-  if (fd < 0) return false;
-  struct stat inside;
-  MountTag mount;
-  bool entered = IdentityWithMount(fd, inside, mount) && OnCurrentMount(mount, fd, "") &&
-                 fchdir(fd) == 0;
-  if (!entered) {
-    close(fd);
-    return false;
-  }
-  // The way down keeps a descriptor of its own: the listing and the sweep
-  // name the directory's entries through the one entered by.
-  int held = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  ForgetListings();
-  HoldCurrentDirectory(fd);
-  NoteCurrentIdentity(inside.st_dev, inside.st_ino);
-  NoteLevelEntered(leaf, inside, held);
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/posix/listing.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +13,7 @@
 #include <cstring>
 
 #include "common/names.h"
-#include "platform/posix/readahead.h"
+#include "platform/posix/descent.h"
 
 // As Windows does, so that a rule's derived word "." names "hello" for hello.c.
 const std::string_view kDroppedAtNameEnd = ".";
@@ -79,28 +80,24 @@ void NoteType(ListedEntry& entry, unsigned char type) {
 
 namespace {
 
-int heldDirectory = -1;
-uint64_t heldDevice = 0;
-uint64_t heldInode = 0;
-bool heldIdentityKnown = false;
-
 // The held descriptor stays open after the read: the sweep reads and deletes
 // the directory's files through it.
 DIR* OpenListed(const Listing& listing) {
-  if (listing.path.empty() && heldDirectory >= 0) {
-    int fd = openat(heldDirectory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-      if (DIR* dir = fdopendir(fd)) return dir;
-      close(fd);
-    }
-  }
-  return opendir(listing.path.empty() ? "." : listing.path.c_str());
+  Place* here = listing.path.empty() ? Here() : nullptr;
+  int fd = here != nullptr ? openat(here->fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                           : open(listing.path.empty() ? "." : listing.path.c_str(),
+                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  if (DIR* dir = fdopendir(fd)) return dir;
+  close(fd);
+  return nullptr;
 }
 
 // Where a listing's entries are named from: the held descriptor of the
 // current directory, or the path of the listing from the current one.
 int DirectoryFd(const Listing& listing) {
-  return listing.path.empty() && heldDirectory >= 0 ? heldDirectory : AT_FDCWD;
+  Place* here = listing.path.empty() ? Here() : nullptr;
+  return here != nullptr ? here->fd.get() : AT_FDCWD;
 }
 
 std::string NameFrom(const Listing& listing, const ListedEntry& entry) {
@@ -113,22 +110,12 @@ bool RemoveEntry(const Listing& listing, const ListedEntry& entry) {
   return unlinkat(DirectoryFd(listing), NameFrom(listing, entry).c_str(), 0) == 0;
 }
 
-void HoldCurrentDirectory(int fd) {
-  DropFilesAhead();
-  if (heldDirectory >= 0) close(heldDirectory);
-  heldDirectory = fd;
-  heldIdentityKnown = false;
-}
-
-void NoteCurrentIdentity(uint64_t device, uint64_t inode) {
-  heldDevice = device;
-  heldInode = inode;
-  heldIdentityKnown = true;
-}
-
-void ReadEntries(DIR* dir, std::vector<ListedEntry>& entries) {
+bool ReadEntries(DIR* dir, std::vector<ListedEntry>& entries) {
   entries.reserve(64);
-  while (dirent* d = readdir(dir)) {
+  for (;;) {
+    errno = 0;
+    dirent* d = readdir(dir);
+    if (d == nullptr) return errno == 0;
     std::string_view name(d->d_name);
     if (name == "." || name == "..") continue;
     ListedEntry& entry = entries.emplace_back();
@@ -141,47 +128,13 @@ void ReadEntries(DIR* dir, std::vector<ListedEntry>& entries) {
   }
 }
 
-// The current directory's listing may have been read ahead, and its
-// subdirectories asked for with it; else they are read ahead through the
-// descriptor it was entered by.
-// Its identity is known only where it was entered as a subdirectory, which a
-// held descriptor shows.
 void ReadDirectory(Listing& listing) {
-  int ahead = -1;
-  uint64_t below = 0;
-  if (listing.path.empty() && heldDirectory >= 0 && heldIdentityKnown &&
-      TakeReadAhead(heldDevice, heldInode, listing.entries, below)) {
-    if (below != 0) {
-      listing.readAheadGroup = below;
-      listing.readAheadEpoch = attributeEpoch;
-      return;
-    }
-    ahead = fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0);
-  } else {
-    DIR* dir = OpenListed(listing);
-    if (dir == nullptr) return;
-    ReadEntries(dir, listing.entries);
-    if (listing.path.empty() && ListingsReadAhead()) ahead = fcntl(dirfd(dir), F_DUPFD_CLOEXEC, 0);
-    closedir(dir);
-    KeepEntries(listing.entries);
-  }
-  if (ahead >= 0) listing.readAheadGroup = ReadAheadSubdirectories(ahead, listing.entries);
-  listing.readAheadEpoch = attributeEpoch;
+  DIR* dir = OpenListed(listing);
+  if (dir == nullptr) return;
+  ReadEntries(dir, listing.entries);
+  closedir(dir);
+  KeepEntries(listing.entries);
 }
-
-namespace {
-
-// The subdirectories still ahead, asked for again after a key, through the
-// descriptor the directory was entered by.
-void AskAgainAfterKey(const Listing& listing, const ListedEntry& entry) {
-  std::vector<ListedEntry> rest;
-  if (!SubdirectoriesToAskAgain(listing, entry, ListedAsSubdirectory, rest)) return;
-  int fd = heldDirectory >= 0 ? fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0)
-                              : open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  listing.readAheadGroup = fd < 0 ? 0 : ReadAheadSubdirectories(fd, rest);
-}
-
-}  // namespace
 
 void KeepEntries(std::vector<ListedEntry>& entries) {
   // A descent keeps the listing of every level it stands below: room left
@@ -194,26 +147,27 @@ bool ListedBefore(const ListedEntry& a, const ListedEntry& b) { return NameOrder
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
   int dir = DirectoryFd(listing);
   std::string path = NameFrom(listing, entry);
-  struct stat st;
-  MountTag mount;
-  // A subdirectory already opened to be read ahead: what its descriptor
-  // showed is what lstat would show of it.
-  bool subdirectory = ListedAsSubdirectory(entry);
-  if (subdirectory) AskAgainAfterKey(listing, entry);
-  bool ahead = listing.readAheadGroup != 0 && subdirectory &&
-               ReadAheadStatus(listing.readAheadGroup, entry.name, st, mount);
-  if (!ahead && listing.path.empty() && !subdirectory) ahead = TakeFileAhead(entry.name, st);
-  if (!ahead && !StatusWithMount(dir, path.c_str(), st, mount)) return false;
   uint32_t attributes;
   int64_t size = 0;
+  // The status of a file the sweep is about to delete may have been read
+  // ahead, fresh enough to be taken as read now.
+  if (listing.path.empty() && TakeFile(entry.name, attributes, size)) {
+    entry.attributes = attributes | (entry.name[0] == '.' ? kAttrHidden : 0);
+    entry.size = size;
+    return true;
+  }
+  struct stat st;
+  MountTag mount;
+  if (!StatusWithMount(dir, path.c_str(), st, mount)) return false;
   if (S_ISREG(st.st_mode)) {
-    attributes = kAttrArchive | ((st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
+    attributes = FileAttributes(st);
     size = st.st_size;
   } else if (S_ISDIR(st.st_mode)) {
-    attributes = kAttrDirectory | ((st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
     // Every directory a listing is read of lies on the current mount: the
     // descent and a directory part reach no other.
-    if (!OnCurrentMount(mount, dir, path.c_str())) attributes |= kAttrReparsePoint;
+    Place* here = Here();
+    bool sameMount = here != nullptr && OnMountOf(here->mount, mount, dir, path.c_str());
+    attributes = DirectoryAttributes(st, sameMount, "");
   } else if (S_ISLNK(st.st_mode)) {
     // A link is never followed: one to a directory is not entered, one to a
     // file (or to nothing) is removed itself, its target untouched.
@@ -241,9 +195,7 @@ void WillRemove(const std::vector<std::string>& names) {
     const ListedEntry& entry = listing->entries[i];
     if (entry.readAt != attributeEpoch && !ListedAsSubdirectory(entry)) files.push_back(entry.name);
   }
-  int fd = heldDirectory >= 0 ? fcntl(heldDirectory, F_DUPFD_CLOEXEC, 0)
-                              : open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) ReadFilesAhead(fd, std::move(files));
+  AskFiles(HereForAhead(), std::move(files));
 }
 
 std::string ResolveLiteralPath(std::string_view path) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/core/listing.h"
+#include "platform/core/readahead.h"
 
 // What tells a mount: its mount ID where the kernel gives one, else the
 // device, with the mount table to tell a mount point of the same device.
@@ -28,37 +29,41 @@ bool StatusWithMount(int at, const char* path, struct stat& st, MountTag& tag);
 // attributes live on a server is not asked.
 bool IdentityWithMount(int fd, struct stat& st, MountTag& tag);
 
-// True when what `tag` was read of (`path` from `at`, as above) lies on the
-// mount of the current directory. A descent enters no other mount, so that
-// one is asked once until ChangeDirectory moves the process elsewhere. Any
+// True when `child`, the mount of what `childFd` holds, is `parent`'s: any
 // mount point is another mount, a bind mount of the same file system
-// included.
-bool OnCurrentMount(const MountTag& tag, int at, const char* path);
-void ForgetCurrentMount();
+// included. Where the kernel gives no mount IDs, the device and then the
+// mount table tell.
+bool SameMount(const MountTag& parent, const MountTag& child, int childFd);
+// The same for what `path` (relative to `at`, or `at` itself where `path`
+// is "") names, opened only where the mount table must be asked.
+bool OnMountOf(const MountTag& parent, const MountTag& child, int at, const char* path);
 
-// The device and inode of the directory held by HoldCurrentDirectory, where
-// it was entered as a subdirectory: its listing may then have been read
-// ahead. Forgotten with the descriptor.
-void NoteCurrentIdentity(uint64_t device, uint64_t inode);
+// What identifies the directory `st` and `mount` were read of, and its times.
+DirectoryStamp StampOf(const struct stat& st, const MountTag& mount);
 
-// The current directory as entered (opened as a place, not necessarily for
-// reading): its listing is then read, and its files looked at and deleted,
-// through this descriptor instead of by name. Takes the descriptor; -1 lets go of the one held.
-void HoldCurrentDirectory(int fd);
+// The Windows attribute bits of a directory of status `st`, named `name`:
+// read-only without its owner's write bit, a reparse point where it is not
+// on its parent's mount, hidden for a dot name.
+inline uint32_t DirectoryAttributes(const struct stat& st, bool onParentMount, std::string_view name) {
+  uint32_t attributes = kAttrDirectory | ((st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
+  if (!onParentMount) attributes |= kAttrReparsePoint;
+  if (!name.empty() && name[0] == '.') attributes |= kAttrHidden;
+  return attributes;
+}
+
+// The Windows attribute bits of a file of status `st`.
+inline uint32_t FileAttributes(const struct stat& st) {
+  return kAttrArchive | ((st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
+}
 
 // Deletes a listed file: one request, through the held descriptor where the
 // listing is the current directory's.
 bool RemoveEntry(const Listing& listing, const ListedEntry& entry);
 
-// The read alone shows a plain subdirectory, one a descent may enter: what
-// is read ahead, and what a read ahead may answer for.
-inline bool ListedAsSubdirectory(const ListedEntry& entry) {
-  return entry.typeKnown && entry.listedAttributes == kAttrDirectory;
-}
-
 // Appends the entries a directory stream yields, "." and ".." left out, as
-// ReadDirectory notes them. Safe on any thread.
-void ReadEntries(DIR* dir, std::vector<ListedEntry>& entries);
+// ReadDirectory notes them. Returns false when a read failed part-way: the
+// entries are then not the whole directory. Safe on any thread.
+bool ReadEntries(DIR* dir, std::vector<ListedEntry>& entries);
 
 // Eight bytes of names with a-z made A-Z at once: a byte is a lower-case
 // letter when adding 0x1F sets its top bit and adding 0x05 does not, and its

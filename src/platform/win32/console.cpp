@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "platform/core/listing.h"
+#include "platform/core/freshness.h"
 #include "platform/platform.h"
 
 namespace {
@@ -43,11 +43,15 @@ struct OutputTurn {
   bool dropped_;
 };
 
+// A write that had to wait (a pipe nobody read for a while) counts as a
+// wait: what was read of the tree before it is read again.
 bool WriteAll(HANDLE handle, const char* bytes, size_t count) {
   while (count > 0) {
     DWORD written = 0;
-    if (!WriteFile(handle, bytes, static_cast<DWORD>(count), &written, nullptr) || written == 0)
-      return false;
+    int64_t began = MonotonicMs();
+    bool wrote = WriteFile(handle, bytes, static_cast<DWORD>(count), &written, nullptr) != 0;
+    if (MonotonicMs() - began > kWriteWaitedMs) NoteWaited();
+    if (!wrote || written == 0) return false;
     bytes += written;
     count -= written;
   }
@@ -161,7 +165,7 @@ void WriteErrorLine(const char* bytes, size_t count) {
 }
 
 bool ReadKeyPress(char& key) {
-  ++attributeEpoch;
+  NoteWaited();
   DWORD mode;
   if (!GetConsoleMode(stdIn, &mode)) {
     DWORD got = 0;

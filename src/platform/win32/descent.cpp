@@ -2,35 +2,26 @@
 // A climb takes ".." and keeps it only when it is that very directory; else
 // it comes down again from the top by the names the descent took, each step
 // proven, so a directory moved, or a link put in its place, leads nowhere.
+#include "platform/win32/descent.h"
+
 #include <windows.h>
 
-#include <string>
 #include <vector>
 
 #include "common/names.h"
-#include "platform/win32/directory.h"
 #include "platform/core/listing.h"
 #include "platform/platform.h"
+#include "platform/win32/directory.h"
 
 namespace {
 
-using Identity = DirectoryIdentity;
-
-struct Level {
-  std::string name;  // as entered from the level above; the whole path at the top
-  Identity identity;
-  std::string path;  // the whole path, "" where it is not known
-};
-
-std::vector<Level> way;
-// The process stands in no proven level since a step down went astray.
-bool lost = false;
+Way<Place> way;
 
 enum class Found { Yes, Gone, Unreadable };
 
-// What identifies the directory `path` names; with `linkItself` a link or
-// mount point is looked at, not followed, and is no plain directory.
-Found IdentityOf(const char* path, bool linkItself, Identity& identity) {
+// What the directory `path` names is, read now: its stamp and attributes.
+// With `linkItself` a link or mount point is looked at, not followed.
+Found Look(const char* path, bool linkItself, DirectoryStamp& stamp, uint32_t& attributes) {
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (linkItself ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
   HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, flags, nullptr);
@@ -39,86 +30,121 @@ Found IdentityOf(const char* path, bool linkItself, Identity& identity) {
     bool gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     return gone ? Found::Gone : Found::Unreadable;
   }
-  BY_HANDLE_FILE_INFORMATION info;
-  bool known = GetFileInformationByHandle(handle, &info) != 0;
+  bool known = StampOfHandle(handle, stamp, attributes);
   CloseHandle(handle);
+  return known ? Found::Yes : Found::Unreadable;
+}
+
+// What identifies the plain directory `path` names (a link or mount point is
+// none).
+Found IdentityOf(const char* path, bool linkItself, DirectoryStamp& stamp) {
+  uint32_t attributes = 0;
+  Found found = Look(path, linkItself, stamp, attributes);
   constexpr DWORD kPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-  if (!known || (info.dwFileAttributes & kPlain) != FILE_ATTRIBUTE_DIRECTORY)
+  if (found == Found::Yes && (attributes & kPlain) != FILE_ATTRIBUTE_DIRECTORY)
     return Found::Unreadable;
-  identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-  return Found::Yes;
+  return found;
 }
 
 // Changes to `path` and proves that the process stands in `level` then.
-Climb StepTo(const char* path, const Level& level) {
-  Identity here;
-  if (!SetAnyCurrentDirectory(path)) {
+Climb StepTo(const char* path, const Place& level) {
+  DirectoryStamp here;
+  bool moved;
+  {
+    StopGate gate;
+    moved = SetAnyCurrentDirectory(path);
+  }
+  if (!moved) {
     DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Climb::Gone
                                                                            : Climb::Unproven;
   }
   Found found = IdentityOf(".", false, here);
   if (found != Found::Yes) return found == Found::Gone ? Climb::Gone : Climb::Unproven;
-  return here == level.identity ? Climb::Back : Climb::Unproven;
+  return here.SameDirectory(level.stamp) ? Climb::Back : Climb::Unproven;
 }
 
-// Stands in way[target] again, reached from the top by the names taken.
+// Stands in way.levels[target] again, reached from the top by the names taken.
 Climb ComeDown(size_t target) {
   Climb climb = Climb::Back;
   for (size_t i = 0; i <= target && climb == Climb::Back; ++i)
-    climb = StepTo(way[i].name.c_str(), way[i]);
+    climb = StepTo(way.levels[i].name.c_str(), way.levels[i]);
   return climb;
+}
+
+// The directory the process stands in becomes the top.
+void MakeTop() {
+  way.Forget();
+  Place top;
+  top.name = CurrentDirectory();
+  // A top that cannot be identified is never climbed back to.
+  if (IdentityOf(".", false, top.stamp) != Found::Yes) top.name.clear();
+  top.path = top.name;
+  top.listed = true;
+  way.levels.push_back(std::move(top));
 }
 
 }  // namespace
 
+Place* Here() {
+  if (way.levels.empty()) MakeTop();
+  return way.lost ? nullptr : &way.levels.back();
+}
+
+void ForgetPlaces() { way.Forget(); }
+
 void BeginDescent() {
-  EndDescent();
-  Level top{CurrentDirectory(), {}, {}};
-  // A top that cannot be identified is never climbed back to.
-  if (IdentityOf(".", false, top.identity) != Found::Yes) top.name.clear();
-  top.path = top.name;
-  NoteDescentDirectory(top.path, nullptr);
-  way.push_back(std::move(top));
+  if (way.NeedsTop()) MakeTop();
 }
 
-void EndDescent() {
-  way.clear();
-  lost = false;
-  ForgetDescentDirectory();
-}
-
-bool EnterSubdirectory(std::string_view name) {
-  if (way.empty() || lost || name.find('\0') != std::string_view::npos) return false;
-  Level level{std::string(name), {}, {}};
-  if (IdentityOf(level.name.c_str(), true, level.identity) != Found::Yes) return false;
-  if (!SetAnyCurrentDirectory(level.name.c_str())) return false;
-  Identity here;
-  if (IdentityOf(".", false, here) != Found::Yes || !(here == level.identity)) {
+Entry EnterSubdirectory(std::string_view name) {
+  Place* here = Here();
+  if (here == nullptr || name.find('\0') != std::string_view::npos) return Entry::Refused;
+  Place level;
+  level.name.assign(name);
+  // What it is now, the link or mount point itself and not what it leads
+  // to: one made read-only, a link or a junction since it was listed is
+  // not entered.
+  uint32_t attributes = 0;
+  Found found = Look(level.name.c_str(), true, level.stamp, attributes);
+  // Gone: nothing is left there to clean. A link or junction in its place
+  // cannot be reached as it was found, and is said so.
+  if (found == Found::Gone) return Entry::PassedOver;
+  constexpr DWORD kPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  if (found != Found::Yes || (attributes & kPlain) != FILE_ATTRIBUTE_DIRECTORY) return Entry::Refused;
+  if (!MayEnter(attributes)) return Entry::PassedOver;
+  bool moved;
+  {
+    StopGate gate;
+    moved = SetAnyCurrentDirectory(level.name.c_str());
+  }
+  if (!moved) return Entry::Refused;
+  DirectoryStamp inside;
+  if (IdentityOf(".", false, inside) != Found::Yes || !inside.SameDirectory(level.stamp)) {
     // Swapped meanwhile: back to where the search was made, by identity,
     // or no further step down until a climb finds the way again.
-    lost = ComeDown(way.size() - 1) != Climb::Back;
-    NoteDescentDirectory(lost ? std::string() : way.back().path, nullptr);
-    return false;
+    way.lost = ComeDown(way.levels.size() - 1) != Climb::Back;
+    return Entry::Refused;
   }
   ForgetListings();
-  if (!way.back().path.empty()) level.path = JoinPath(way.back().path, level.name);
-  NoteDescentDirectory(level.path, &here);
-  way.push_back(std::move(level));
-  return true;
+  if (!here->path.empty()) level.path = JoinPath(here->path, level.name);
+  level.askedIn = here->aheadGroup;
+  way.levels.push_back(std::move(level));
+  return Entry::Entered;
 }
 
 Climb LeaveSubdirectory() {
-  if (way.size() < 2) return Climb::Unproven;
-  way.pop_back();
+  if (way.levels.size() < 2) return Climb::Unproven;
+  way.levels.pop_back();
   ForgetListings();
-  if (way.front().name.empty()) {
-    NoteDescentDirectory(std::string(), nullptr);
+  if (way.levels.front().name.empty()) {
+    way.lost = true;
     return Climb::Unproven;
   }
-  Climb climb = StepTo("..", way.back());
-  if (climb != Climb::Back) climb = ComeDown(way.size() - 1);
-  lost = climb != Climb::Back;
-  NoteDescentDirectory(lost ? std::string() : way.back().path, nullptr);
+  Climb climb = StepTo("..", way.levels.back());
+  if (climb != Climb::Back) climb = ComeDown(way.levels.size() - 1);
+  way.lost = climb != Climb::Back;
   return climb;
 }
+
+PlaceBase* CurrentPlace() { return Here(); }

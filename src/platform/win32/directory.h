@@ -2,26 +2,40 @@
 // and the listings. Internal to platform-win32.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
+
+#include "platform/core/listing.h"
+#include "platform/core/readahead.h"
 
 // Makes `path` the current directory: through the A function, or, for a
 // path past MAX_PATH, the wide one (in its "\\?\" form where needed).
 // Allocates nothing: the break handler returns through here.
 bool SetAnyCurrentDirectory(const char* path);
 
-// What tells a directory from every other: its volume's serial number and
-// its file index.
-struct DirectoryIdentity {
-  uint32_t volume = 0;
-  uint32_t indexHigh = 0;
-  uint32_t indexLow = 0;
-  bool operator==(const DirectoryIdentity&) const = default;
-};
+// What identifies the file or directory `handle` holds (its volume's serial
+// number and its file index) and its times, with its attributes. Returns
+// false when the system does not say.
+inline bool StampOfHandle(HANDLE handle, DirectoryStamp& stamp, uint32_t& attributes) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  auto time = [](const FILETIME& t) {
+    return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  };
+  stamp = {};
+  stamp.volume = info.dwVolumeSerialNumber;
+  stamp.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  stamp.changed = time(info.ftCreationTime);
+  stamp.modified = time(info.ftLastWriteTime);
+  attributes = info.dwFileAttributes;
+  return true;
+}
 
-// Where the descent stands: the full path ("": not known), and, for a
-// subdirectory it entered and proved, what identifies it (its listing may
-// have been read ahead); nullptr: none proven. Until it is forgotten, the
-// listings read ahead are asked for from this path alone.
-void NoteDescentDirectory(const std::string& path, const DirectoryIdentity* entered);
-void ForgetDescentDirectory();
+// Appends the entries of the directory `pattern` ("...\*") searches for, in
+// the order the system keeps, as ReadDirectory notes them, their attributes
+// read at `epoch`. Returns false when the search failed other than by
+// finding nothing more: the entries are then not the whole directory. Safe
+// on any thread.
+bool ReadEntries(const std::string& pattern, uint32_t epoch, std::vector<ListedEntry>& entries);

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "common/names.h"
+#include "platform/win32/descent.h"
 #include "platform/win32/directory.h"
 #include "platform/core/listing.h"
 #include "platform/platform.h"
@@ -142,7 +143,11 @@ bool RemoveFile(std::string_view name, int64_t& size) {
   ListedEntry& entry = i >= 0 ? listing->entries[i] : unlisted;
   if (i >= 0 ? !CurrentAttributes(*listing, entry) : !ReadEntryAttributes(Listing{}, unlisted))
     return false;
-  if (!PlainDirectoriesAlong(dirPath) || !DeleteFileA(target.c_str())) return false;
+  if (!PlainDirectoriesAlong(dirPath)) return false;
+  {
+    StopGate gate;
+    if (!DeleteFileA(target.c_str())) return false;
+  }
   if (i >= 0) entry.removed = true;
   size = entry.size;
   return true;
@@ -153,6 +158,7 @@ bool ChangeDirectory(std::string_view path) {
   if (trackedDirectory.empty()) trackedDirectory = CurrentDirectory();
   if (!SetAnyCurrentDirectory(std::string(path).c_str())) return false;
   ForgetListings();
+  ForgetPlaces();
   TrackChange(path);
   return true;
 }

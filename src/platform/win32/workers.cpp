@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/core/freshness.h"
+
 namespace {
 
 // A worker keeps little on its stack: a reservation of its own spares the
@@ -10,6 +12,14 @@ constexpr SIZE_T kWorkerStack = 256 * 1024;
 
 void (*task)() = nullptr;
 HANDLE started = nullptr;
+
+// The lock, a semaphore counted up for each job queued that the workers
+// wait on, and an event the main flow, the only one that waits for a job,
+// waits on: set whenever one moves on. None of them needs more than
+// Windows XP has.
+CRITICAL_SECTION lock;
+HANDLE queued = nullptr;
+HANDLE settled = nullptr;
 
 DWORD WINAPI Run(LPVOID) {
   ReleaseSemaphore(started, 1, nullptr);
@@ -25,8 +35,11 @@ DWORD WINAPI Run(LPVOID) {
 // nothing done for it.
 int StartWorkers(int count, void (*work)()) {
   task = work;
+  InitializeCriticalSection(&lock);
+  queued = CreateSemaphoreA(nullptr, 0, 0x7FFFFFFF, nullptr);
+  settled = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   started = CreateSemaphoreA(nullptr, 0, count, nullptr);
-  if (started == nullptr) return 0;
+  if (queued == nullptr || settled == nullptr || started == nullptr) return 0;
   int running = 0;
   for (; running < count; ++running) {
     HANDLE thread = CreateThread(nullptr, kWorkerStack, Run, nullptr,
@@ -36,4 +49,36 @@ int StartWorkers(int count, void (*work)()) {
   }
   for (int i = 0; i < running; ++i) WaitForSingleObject(started, INFINITE);
   return running;
+}
+
+void LockAhead() { EnterCriticalSection(&lock); }
+void UnlockAhead() { LeaveCriticalSection(&lock); }
+
+void WaitForWork() {
+  LeaveCriticalSection(&lock);
+  WaitForSingleObject(queued, INFINITE);
+  EnterCriticalSection(&lock);
+}
+
+void WakeWorkers(int count) {
+  if (count > 0) ReleaseSemaphore(queued, count, nullptr);
+}
+
+void WaitUntilSettled() {
+  LeaveCriticalSection(&lock);
+  WaitForSingleObject(settled, INFINITE);
+  EnterCriticalSection(&lock);
+}
+
+void NoteSettled() { SetEvent(settled); }
+
+int64_t MonotonicMs() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart / (frequency.QuadPart / 1000);
 }

@@ -27,6 +27,8 @@ bool Status(int at, const char* path, int sync, struct stat& st, MountTag& tag) 
     st.st_uid = sx.stx_uid;
     st.st_gid = sx.stx_gid;
     st.st_size = static_cast<off_t>(sx.stx_size);
+    st.st_ctim = {static_cast<time_t>(sx.stx_ctime.tv_sec), static_cast<long>(sx.stx_ctime.tv_nsec)};
+    st.st_mtim = {static_cast<time_t>(sx.stx_mtime.tv_sec), static_cast<long>(sx.stx_mtime.tv_nsec)};
     tag.mountKnown = (sx.stx_mask & STATX_MNT_ID) != 0;
     tag.mount = sx.stx_mnt_id;
     tag.device = st.st_dev;
@@ -51,9 +53,6 @@ bool IdentityWithMount(int fd, struct stat& st, MountTag& tag) {
 
 namespace {
 
-MountTag currentMount;
-bool currentMountKnown = false;
-
 struct MountPoint {
   dev_t device;
   std::string path;
@@ -74,12 +73,8 @@ std::string Unescaped(const std::string& field) {
   return path;
 }
 
-// The mount table, read once per run, where the kernel tells no mount IDs.
-const std::vector<MountPoint>& MountPoints() {
-  static std::vector<MountPoint> points;
-  static bool read = false;
-  if (read) return points;
-  read = true;
+std::vector<MountPoint> ReadMountTable() {
+  std::vector<MountPoint> points;
   FILE* table = fopen("/proc/self/mountinfo", "re");
   if (table == nullptr) return points;
   char line[4096];
@@ -90,6 +85,13 @@ const std::vector<MountPoint>& MountPoints() {
       points.push_back({makedev(major, minor), Unescaped(mountPoint)});
   }
   fclose(table);
+  return points;
+}
+
+// The mount table, read once per run (by whichever thread asks first),
+// where the kernel tells no mount IDs.
+const std::vector<MountPoint>& MountPoints() {
+  static const std::vector<MountPoint> points = ReadMountTable();
   return points;
 }
 
@@ -113,23 +115,27 @@ bool IsMountPointOf(dev_t device, int fd) {
 
 }  // namespace
 
-const MountTag* CurrentMount() {
-  struct stat st;
-  if (!currentMountKnown) currentMountKnown = StatusWithMount(AT_FDCWD, ".", st, currentMount);
-  return currentMountKnown ? &currentMount : nullptr;
+bool SameMount(const MountTag& parent, const MountTag& child, int childFd) {
+  if (parent.mountKnown && child.mountKnown) return parent.mount == child.mount;
+  return parent.device == child.device && !IsMountPointOf(child.device, childFd);
 }
 
-void ForgetCurrentMount() { currentMountKnown = false; }
+DirectoryStamp StampOf(const struct stat& st, const MountTag& mount) {
+  DirectoryStamp stamp;
+  stamp.volume = st.st_dev;
+  stamp.index = st.st_ino;
+  stamp.mount = mount.mountKnown ? mount.mount : 0;
+  stamp.changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  stamp.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return stamp;
+}
 
-bool OnCurrentMount(const MountTag& tag, int at, const char* path) {
-  const MountTag* here = CurrentMount();
-  if (here == nullptr) return false;
-  if (here->mountKnown && tag.mountKnown) return here->mount == tag.mount;
-  if (here->device != tag.device) return false;
-  if (path[0] == '\0') return !IsMountPointOf(tag.device, at);
-  int fd = openat(at, path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool same = !IsMountPointOf(tag.device, fd);
-  close(fd);
+bool OnMountOf(const MountTag& parent, const MountTag& child, int at, const char* path) {
+  if (parent.mountKnown && child.mountKnown) return parent.mount == child.mount;
+  if (parent.device != child.device) return false;
+  int fd = path[0] == '\0' ? -1 : openat(at, path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (path[0] != '\0' && fd < 0) return false;
+  bool same = SameMount(parent, child, fd < 0 ? at : fd);
+  if (fd >= 0) close(fd);
   return same;
 }

@@ -1,0 +1,298 @@
+#include "platform/core/readahead.h"
+
+#include "platform/core/freshness.h"
+#include "platform/core/place.h"
+#include "platform/core/readahead_jobs.h"
+#include "platform/core/workers.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int kWorkers = 16;
+constexpr size_t kListingsHeld = kAheadBound;
+constexpr size_t kFilesHeld = kAheadBound;
+
+struct ListingJob : AheadJob {
+  AheadParent parent;  // let go once read
+  bool complete = false;
+  DirectoryStamp stamp;
+  ReadMoment read;  // taken before the stamp
+  std::vector<ListedEntry> entries;
+  uint64_t below = 0;  // the group its own subdirectories were asked in, 0: none
+};
+
+struct FileJob {
+  AheadParent parent;
+  std::string name;
+  AheadState state = AheadState::kQueued;
+  bool read = false;
+  uint32_t attributes = 0;
+  int64_t size = 0;
+  ReadMoment moment;
+};
+
+// The files of the current directory the sweep named, in the order it will
+// delete them: a few asked for at a time, ahead of the one it deletes.
+struct FilePlan {
+  AheadParent parent;
+  std::vector<std::string> names;
+  size_t next = 0;  // the first name not yet asked for
+  uint32_t epoch = 0;
+  std::deque<std::shared_ptr<FileJob>> asked;
+};
+
+// Everything the workers share, under the lock. Never destroyed: workers
+// still wait on it while the process ends.
+struct Shared {
+  AheadJobs<ListingJob> listings;
+  std::deque<std::shared_ptr<FileJob>> files;  // read before any listing
+  FilePlan plan;
+  uint64_t groups = 0;
+};
+Shared& shared = *new Shared;
+
+// Of the main flow alone.
+int workers = 0;  // started; -1: none could be
+bool listingsWanted = false;
+
+// The subdirectories among `entries` in the order the descent enters them.
+std::vector<std::string> SubdirectoriesInOrder(const std::vector<ListedEntry>& entries) {
+  std::vector<const ListedEntry*> found;
+  for (const ListedEntry& entry : entries)
+    if (ListedAsSubdirectory(entry)) found.push_back(&entry);
+  std::sort(found.begin(), found.end(),
+            [](const ListedEntry* a, const ListedEntry* b) { return ListedBefore(*a, *b); });
+  std::vector<std::string> names;
+  names.reserve(found.size());
+  for (const ListedEntry* entry : found) names.push_back(entry->name);
+  return names;
+}
+
+// Asks for `names` of `parent`, each ranked below `rank`. The lock is held.
+// Returns their group, 0 when none was asked for; `asked`, how many were.
+uint64_t Ask(const AheadParent& parent, const std::vector<std::string>& names,
+             const std::vector<uint32_t>& rank, uint32_t epoch, int& asked) {
+  uint64_t group = ++shared.groups;
+  uint32_t order = 0;
+  for (const std::string& name : names) {
+    auto job = std::make_shared<ListingJob>();
+    job->rank = rank;
+    job->rank.push_back(order);
+    if (!shared.listings.MakeRoom(job->rank, kListingsHeld)) break;
+    job->parent = parent;
+    job->name = name;
+    job->group = group;
+    job->epoch = epoch;
+    ++order;
+    shared.listings.Queue(std::move(job));
+  }
+  asked = static_cast<int>(order);
+  return order == 0 ? 0 : group;
+}
+
+// The descent will want a listing's own subdirectories next: asked for as
+// soon as it is read, they are on their way before the descent gets there.
+void ReadListing(const std::shared_ptr<ListingJob>& job) {
+  int64_t began = MonotonicMs();
+  DirectoryStamp stamp;
+  std::vector<ListedEntry> entries;
+  AheadParent itself;
+  bool complete = ReadSubdirectoryAhead(*job->parent, job->name, job->epoch, stamp, entries, itself);
+  std::vector<std::string> below;
+  if (complete && itself) below = SubdirectoriesInOrder(entries);
+  int asked = 0;
+  {
+    AheadLock hold;
+    job->parent.reset();
+    job->complete = complete;
+    job->stamp = stamp;
+    job->read = {job->epoch, began};
+    job->entries = std::move(entries);
+    job->state = AheadState::kRead;
+    if (!below.empty() && shared.listings.Live(job))
+      job->below = Ask(itself, below, job->rank, job->epoch, asked);
+    NoteSettled();
+  }
+  WakeWorkers(asked);
+}
+
+void ReadFile(const std::shared_ptr<FileJob>& job) {
+  int64_t began = MonotonicMs();
+  uint32_t attributes = 0;
+  int64_t size = 0;
+  bool read = ReadFileAhead(*job->parent, job->name, attributes, size);
+  AheadLock hold;
+  job->parent.reset();
+  job->read = read;
+  job->attributes = attributes;
+  job->size = size;
+  job->moment.ms = began;
+  job->state = AheadState::kRead;
+  NoteSettled();
+}
+
+// A file about to be deleted is wanted sooner than any listing.
+void Work() {
+  LockAhead();
+  for (;;) {
+    if (!shared.files.empty()) {
+      std::shared_ptr<FileJob> file = std::move(shared.files.front());
+      shared.files.pop_front();
+      file->state = AheadState::kReading;
+      UnlockAhead();
+      ReadFile(file);
+      LockAhead();
+    } else if (std::shared_ptr<ListingJob> job = shared.listings.Next()) {
+      UnlockAhead();
+      ReadListing(job);
+      LockAhead();
+    } else {
+      WaitForWork();
+    }
+  }
+}
+
+bool Pays() {
+  static const bool pays = ReadAheadPays();
+  return pays;
+}
+
+// Without threads the program reads every listing and status itself.
+bool HaveWorkers() {
+  if (workers == 0) workers = StartWorkers(kWorkers, Work);
+  if (workers == 0) workers = -1;
+  writesWatched = workers > 0;
+  return workers > 0;
+}
+
+// Asks for the plan's next files, up to the bound. The lock is held.
+int AskMoreFiles(FilePlan& plan) {
+  int asked = 0;
+  while (plan.asked.size() < kFilesHeld && plan.next < plan.names.size()) {
+    auto job = std::make_shared<FileJob>();
+    job->parent = plan.parent;
+    job->name = std::move(plan.names[plan.next++]);
+    job->moment.epoch = plan.epoch;
+    plan.asked.push_back(job);
+    shared.files.push_back(std::move(job));
+    ++asked;
+  }
+  return asked;
+}
+
+// Drops the plan's jobs before `to` that no worker has begun. The lock is held.
+void DropQueuedFiles(std::deque<std::shared_ptr<FileJob>>::iterator to) {
+  for (auto job = shared.plan.asked.begin(); job != to; ++job)
+    if ((*job)->state == AheadState::kQueued) std::erase(shared.files, *job);
+}
+
+void ClearFilePlan() {
+  DropQueuedFiles(shared.plan.asked.end());
+  shared.plan = FilePlan{};
+}
+
+}  // namespace
+
+void ListSubdirectoriesAhead() { listingsWanted = true; }
+
+bool FilesAhead() { return Pays() && HaveWorkers(); }
+
+bool ListingsAhead() { return listingsWanted && FilesAhead(); }
+
+uint64_t AskSubdirectories(AheadParent parent, const std::vector<std::string>& names) {
+  if (!parent || names.empty() || !ListingsAhead()) return 0;
+  uint64_t group;
+  int asked = 0;
+  {
+    AheadLock hold;
+    shared.listings.DropStale(attributeEpoch);
+    // What the descent enters next goes before all that was asked earlier.
+    uint32_t first = UINT32_MAX - static_cast<uint32_t>(shared.groups);
+    group = Ask(parent, names, {first}, attributeEpoch, asked);
+  }
+  WakeWorkers(asked);
+  return group;
+}
+
+uint64_t AskSubdirectoriesOf(AheadParent parent, const std::vector<ListedEntry>& entries) {
+  if (!ListingsAhead()) return 0;
+  return AskSubdirectories(std::move(parent), SubdirectoriesInOrder(entries));
+}
+
+bool TakeListing(uint64_t group, const std::string& name, const DirectoryStamp& entered,
+                 std::vector<ListedEntry>& entries, uint64_t& below) {
+  below = 0;
+  if (workers <= 0 || group == 0) return false;
+  AheadLock hold;
+  shared.listings.DropStale(attributeEpoch);
+  std::shared_ptr<ListingJob> job = shared.listings.Meet(group, name);
+  if (!job) return false;
+  while (job->state != AheadState::kRead) WaitUntilSettled();
+  shared.listings.Drop([&job](const std::shared_ptr<ListingJob>& other) { return other == job; });
+  // Its subdirectories are proven one by one as the descent enters them,
+  // whether or not this listing is served.
+  below = job->below;
+  if (!job->complete || !(job->stamp == entered) || !StillFresh(job->read)) return false;
+  entries = std::move(job->entries);
+  return true;
+}
+
+void AskFiles(AheadParent parent, std::vector<std::string> names) {
+  DropFiles();
+  if (!parent || names.empty() || !FilesAhead()) return;
+  int asked;
+  {
+    AheadLock hold;
+    FilePlan& plan = shared.plan;
+    plan.parent = std::move(parent);
+    plan.names = std::move(names);
+    plan.epoch = attributeEpoch;
+    asked = AskMoreFiles(plan);
+  }
+  WakeWorkers(asked);
+}
+
+bool TakeFile(const std::string& name, uint32_t& attributes, int64_t& size) {
+  if (workers <= 0) return false;
+  AheadLock hold;
+  FilePlan& plan = shared.plan;
+  if (plan.epoch != attributeEpoch) {
+    ClearFilePlan();
+    return false;
+  }
+  auto at = std::find_if(plan.asked.begin(), plan.asked.end(),
+                         [&name](const std::shared_ptr<FileJob>& job) { return job->name == name; });
+  if (at == plan.asked.end()) return false;
+  std::shared_ptr<FileJob> job = *at;
+  // Files the sweep passed over are not deleted now; one not yet begun is
+  // read sooner by the sweep itself.
+  DropQueuedFiles(at + 1);
+  plan.asked.erase(plan.asked.begin(), at + 1);
+  WakeWorkers(AskMoreFiles(plan));
+  if (job->state == AheadState::kQueued) return false;
+  while (job->state != AheadState::kRead) WaitUntilSettled();
+  if (!job->read || !StillFresh(job->moment)) return false;
+  attributes = job->attributes;
+  size = job->size;
+  return true;
+}
+
+void DropFiles() {
+  if (workers <= 0) return;
+  AheadLock hold;
+  ClearFilePlan();
+}
+
+bool JustEntered(uint64_t& askedIn, std::string& name, DirectoryStamp& entered) {
+  PlaceBase* here = CurrentPlace();
+  if (here == nullptr || here->listed) return false;
+  here->listed = true;
+  askedIn = here->askedIn;
+  name = here->name;
+  entered = here->stamp;
+  return true;
+}
+
+void NoteSubdirectoriesAsked(uint64_t group) {
+  if (PlaceBase* here = CurrentPlace()) here->aheadGroup = group;
+}

@@ -1,0 +1,78 @@
+// What the read-ahead asks of POSIX: a directory held by its descriptor,
+// its subdirectories opened relative to it, and file statuses read the same
+// way, each as the descent itself would read them.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include "platform/core/readahead.h"
+#include "platform/posix/descent.h"
+#include "platform/posix/fd.h"
+#include "platform/posix/listing.h"
+
+struct AheadDirectory {
+  Fd fd;
+  MountTag mount;
+};
+
+// Opened as a place first and judged by what it is: a link, a mount point
+// or a read-only directory is never opened for reading, so a stalled share
+// mounted inside the tree is never asked for its listing.
+bool ReadSubdirectoryAhead(const AheadDirectory& parent, const std::string& name, uint32_t,
+                           DirectoryStamp& stamp, std::vector<ListedEntry>& entries,
+                           AheadParent& itself) {
+#ifdef O_PATH
+  Fd place(openat(parent.fd.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+#else
+  Fd place(openat(parent.fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+#endif
+  struct stat st;
+  MountTag mount;
+  if (!place || !StatusWithMount(place.get(), "", st, mount) || !S_ISDIR(st.st_mode)) return false;
+  if (!MayEnter(DirectoryAttributes(st, SameMount(parent.mount, mount, place.get()), name)))
+    return false;
+  // Taken before the read: any change to the directory after it shows in
+  // the stamp the descent reads as it enters, and the listing is not served.
+  stamp = StampOf(st, mount);
+  Fd reading(openat(place.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!reading) return false;
+  DIR* dir = fdopendir(reading.get());
+  if (dir == nullptr) return false;
+  reading.release();
+  bool whole = ReadEntries(dir, entries);
+  closedir(dir);
+  if (!whole) return false;
+  KeepEntries(entries);
+  itself = std::make_shared<AheadDirectory>(AheadDirectory{std::move(place), mount});
+  return true;
+}
+
+bool ReadFileAhead(const AheadDirectory& parent, const std::string& name, uint32_t& attributes,
+                   int64_t& size) {
+  struct stat st;
+  if (fstatat(parent.fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+    return false;
+  attributes = FileAttributes(st);
+  size = st.st_size;
+  return true;
+}
+
+AheadParent HereForAhead() {
+  Place* here = Here();
+  if (here == nullptr) return nullptr;
+  Fd fd(fcntl(here->fd.get(), F_DUPFD_CLOEXEC, 0));
+  if (!fd) return nullptr;
+  return std::make_shared<AheadDirectory>(AheadDirectory{std::move(fd), here->mount});
+}
+
+bool RoundTripsAreSlow();
+
+// Each group asked for keeps its parent open, and each worker one more
+// descriptor: under a tight limit on open files they are left to the descent.
+bool ReadAheadPays() {
+  struct rlimit limit;
+  return RoundTripsAreSlow() && getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur >= 256;
+}
+
+bool ReadsFilesAhead() { return FilesAhead(); }
