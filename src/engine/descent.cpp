@@ -20,14 +20,6 @@ struct Level {
   size_t textLength = 0;
 };
 
-void CannotChangeTo(std::string_view name) {
-  Write(text::kCannotEnter);
-  WriteName(name);
-  WriteChar('.');
-  WriteLine();
-  run.fellShort = true;
-}
-
 void OpenLevel(std::vector<Level>& levels) {
   Level& level = levels.emplace_back();
   level.textLength = run.currentDirText.size();

@@ -19,6 +19,14 @@ void SplitFirstWord(std::string& line, std::string& word) {
   line.erase(0, space + 1);
 }
 
+void CannotChangeTo(std::string_view path) {
+  Write(text::kCannotEnter);
+  WriteName(path);
+  WriteChar('.');
+  WriteLine();
+  run.fellShort = true;
+}
+
 static void WriteFileLine(std::string_view message, std::string_view name) {
   Write(message);
   WriteName(JoinPath(run.currentDirText, name));
@@ -165,6 +173,12 @@ static void Passes() {
 }
 
 void SweepDirectory() {
+  // What is missing from a listing cut short could change what the passes
+  // find (a derived file equal but for case to one missing).
+  if (!ListCurrentDirectory()) {
+    CannotChangeTo(run.currentDirText);
+    return;
+  }
   // With no question to wait for, the files the passes will delete are
   // named first, so that on a share each status is read while the deletions
   // before it are made.

@@ -8,7 +8,14 @@
 #include <string>
 #include <string_view>
 
+// Cleans the current directory. One whose listing cannot be read whole is
+// not cleaned at all: it is reported as a directory that cannot be entered,
+// and the run falls short.
 void SweepDirectory();
+
+// Reports a directory that cannot be entered or read whole, by its path, and
+// makes the run fall short.
+void CannotChangeTo(std::string_view path);
 
 // `name` is relative to the current directory.
 void RemoveOne(std::string_view name);

@@ -61,6 +61,12 @@ void StartPlatform(int argc, char** argv);
 // Full path of the running program file.
 std::string ProgramPath();
 
+// Reads the listing every search of the current directory is answered from.
+// Returns false when it could not be read whole (it could not be opened, a
+// read failed part-way, no descriptor was left): its searches then find
+// nothing, so nothing in it is deleted.
+bool ListCurrentDirectory();
+
 // Finds the entries whose long name matches `pattern` (MatchPattern) and
 // whose attributes pass the filter: an entry with a hidden, system, volume or
 // directory bit that `attrSet` lacks is passed over (and, with

@@ -182,21 +182,25 @@ TEST(Descent, DirectoryThatCannotBeEnteredIsReportedAndSkipped) {
   if (UnderWine() && root)
     GTEST_SKIP() << "permissions do not stop root, and a Wine prefix serves only the user who "
                     "made it: the unprivileged run is native only";
-  ScopedTree tree(
-      {"A.PAS", "A.EXE=1", "LOCKED/L.PAS", "LOCKED/L.EXE=22", "OK/K.PAS", "OK/K.EXE=333"});
-  std::vector<std::string> command = CommandAsUnprivileged(tree, {"/S"});
-  // Writable, so a plain directory, but neither readable nor searchable.
-  ASSERT_EQ(chmod(tree.PathOf("LOCKED").c_str(), 0200), 0);
-  RunResult run = RunProcess(command, ChildEnvironment(), tree.path(), "yyyy", kRunSeconds);
-  chmod(tree.PathOf("LOCKED").c_str(), 0755);
-  EXPECT_EQ(run.exitCode, 2) << run.err;
-  EXPECT_TRUE(SameOutput(run, Opening('Y')
-                                  .Offer(tree, "A.EXE", 'Y')
-                                  .LineWithName(kCannotEnter, Shown(tree, "LOCKED") + ".")
-                                  .Offer(tree, "OK/K.EXE", 'Y')
-                                  .Summary(4)));
-  EXPECT_EQ(tree.Left(),
-            (Names{"A.PAS", "LOCKED/", "LOCKED/L.EXE", "LOCKED/L.PAS", "OK/", "OK/K.PAS"}));
+  // Writable, so a plain directory, but neither readable nor searchable; or
+  // searchable, so it is entered, but not readable, so it cannot be listed.
+  for (mode_t mode : {0200, 0311}) {
+    SCOPED_TRACE(mode == 0200 ? "not searchable" : "not readable");
+    ScopedTree tree(
+        {"A.PAS", "A.EXE=1", "LOCKED/L.PAS", "LOCKED/L.EXE=22", "OK/K.PAS", "OK/K.EXE=333"});
+    std::vector<std::string> command = CommandAsUnprivileged(tree, {"/S"});
+    ASSERT_EQ(chmod(tree.PathOf("LOCKED").c_str(), mode), 0);
+    RunResult run = RunProcess(command, ChildEnvironment(), tree.path(), "yyyy", kRunSeconds);
+    chmod(tree.PathOf("LOCKED").c_str(), 0755);
+    EXPECT_EQ(run.exitCode, 2) << run.err;
+    EXPECT_TRUE(SameOutput(run, Opening('Y')
+                                    .Offer(tree, "A.EXE", 'Y')
+                                    .LineWithName(kCannotEnter, Shown(tree, "LOCKED") + ".")
+                                    .Offer(tree, "OK/K.EXE", 'Y')
+                                    .Summary(4)));
+    EXPECT_EQ(tree.Left(),
+              (Names{"A.PAS", "LOCKED/", "LOCKED/L.EXE", "LOCKED/L.PAS", "OK/", "OK/K.PAS"}));
+  }
 }
 
 // Runs of "/D" written as their count, so that a difference stays readable.
@@ -251,6 +255,31 @@ TEST(Descent, ChainsOfThousandsOfLevelsAreCleanedWithFewDescriptorsAndLittleStac
     EXPECT_NE(faccessat(bottom, "X.EXE", F_OK, 0), 0);
     close(bottom);
   }
+
+  // Under a limit on open files the descent cannot keep to, a directory it
+  // cannot open or list is reported, with all below it, never taken for an
+  // empty one.
+  ScopedTree tight;
+  std::string chain;
+  for (int i = 0; i < 60; ++i) {
+    chain += "D/";
+    tight.Add(chain + "X.BAK");
+    tight.Add(chain + "S/Y.BAK");
+  }
+  RunResult run = RunProcess({"prlimit", "--nofile=12", TheTarget().kelvo, "/S", "/N", "/Y"},
+                             ChildEnvironment(), tight.path(), std::nullopt, kRunSeconds);
+  int left = 0;
+  for (const std::string& name : tight.Left()) {
+    if (!name.ends_with(".BAK")) continue;
+    ++left;
+    // The directory of the file left, or one above it, was said to be so.
+    bool said = false;
+    for (std::string dir = name.substr(0, name.rfind('/')); !said && !dir.empty();
+         dir = dir.substr(0, dir.rfind('/') == std::string::npos ? 0 : dir.rfind('/')))
+      said = run.out.find(Cp866(kCannotEnter) + Shown(tight, dir) + ".") != std::string::npos;
+    EXPECT_TRUE(said) << name << " left unsaid:\n" << Readable(run.out);
+  }
+  EXPECT_EQ(run.exitCode, left > 0 ? 2 : 0) << run.err;
 }
 
 }  // namespace

@@ -117,7 +117,8 @@ void ReadCurrentDirectory(Listing& listing) {
   DirectoryStamp entered;
   bool served = JustEntered(askedIn, name, entered) &&
                 TakeListing(askedIn, name, entered, listing.entries, below);
-  if (!served) ReadDirectory(listing);
+  listing.whole = served || ReadDirectory(listing);
+  if (!listing.whole) return;
   listing.readAheadAsked = MomentNow();
   listing.readAheadGroup = below != 0 ? below : AskSubdirectoriesOf(HereForAhead(), listing.entries);
   NoteSubdirectoriesAsked(listing.readAheadGroup);
@@ -129,7 +130,8 @@ std::shared_ptr<Listing> NewListing(const std::string& dirPath) {
   if (dirPath.empty() && ListingsAhead())
     ReadCurrentDirectory(*listing);
   else
-    ReadDirectory(*listing);
+    listing->whole = ReadDirectory(*listing);
+  if (!listing->whole) listing->entries.clear();
   for (ListedEntry& entry : listing->entries) {
     entry.extensionHash = HashIgnoringCase(ExtensionOf(entry.name));
     listing->extensions |= ExtensionBit(entry.extensionHash);
@@ -198,6 +200,8 @@ Listing* CachedListing(const std::string& dirPath) {
   auto found = cache.find(dirPath);
   return found == cache.end() ? nullptr : found->second.get();
 }
+
+bool ListCurrentDirectory() { return ListingFor("")->whole; }
 
 void ForgetListings() {
   cache.clear();

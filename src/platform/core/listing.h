@@ -33,6 +33,9 @@ struct ListedEntry {
 
 struct Listing {
   std::string path;  // as the program names it: "" for the current directory
+  // Read whole. A listing that is not finds nothing: what is missing from
+  // it could change what a search finds (a name equal but for case).
+  bool whole = false;
   std::vector<ListedEntry> entries;   // in the order the system read them
   std::vector<int32_t> nameSlots;     // open-addressing hash, built when first needed
   std::vector<int32_t> exactSlots;    // the same by exact name, built likewise
@@ -48,9 +51,10 @@ struct Listing {
 
 // Reads the directory `listing.path` names into its entries, "." and ".."
 // left out, each with name, listedAttributes, typeKnown, orderKey and, where
-// the read gives them, attributes, size and readAt. A directory that cannot
-// be read leaves no entries.
-void ReadDirectory(Listing& listing);
+// the read gives them, attributes, size and readAt. Returns false when it
+// could not be read whole: it could not be opened, or a read failed
+// part-way (a share's error, no descriptor left).
+bool ReadDirectory(Listing& listing);
 // The order in which searches deliver entries: the system's on Windows, name
 // order on POSIX (the first eight bytes folded in orderKey, then the names).
 bool ListedBefore(const ListedEntry& a, const ListedEntry& b);

@@ -128,12 +128,13 @@ bool ReadEntries(DIR* dir, std::vector<ListedEntry>& entries) {
   }
 }
 
-void ReadDirectory(Listing& listing) {
+bool ReadDirectory(Listing& listing) {
   DIR* dir = OpenListed(listing);
-  if (dir == nullptr) return;
-  ReadEntries(dir, listing.entries);
+  if (dir == nullptr) return false;
+  bool whole = ReadEntries(dir, listing.entries);
   closedir(dir);
   KeepEntries(listing.entries);
+  return whole;
 }
 
 void KeepEntries(std::vector<ListedEntry>& entries) {

@@ -42,8 +42,8 @@ bool ReadEntries(const std::string& pattern, uint32_t epoch, std::vector<ListedE
   return whole;
 }
 
-void ReadDirectory(Listing& listing) {
-  ReadEntries(listing.path + "*", attributeEpoch, listing.entries);
+bool ReadDirectory(Listing& listing) {
+  return ReadEntries(listing.path + "*", attributeEpoch, listing.entries);
 }
 
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
