@@ -215,7 +215,9 @@ bool ReadKeyPress(char& key);
 
 // The console control handler: gets the event type, returns true when the
 // event is handled. On POSIX SIGINT, SIGQUIT, SIGHUP and SIGTERM are the
-// events; after a handler that returns false the signal ends the process.
+// events, each unless it was ignored when the program started (it then
+// stays ignored); after a handler that returns false the signal ends the
+// process.
 using BreakHandler = int (*)(uint32_t eventType);
 bool SetConsoleCtrlHandler(BreakHandler handler, bool add);
 

@@ -40,6 +40,11 @@ struct termios savedTermios;
 volatile sig_atomic_t termiosChanged = 0;
 
 BreakHandler breakHandler = nullptr;
+// The stop signals, and those of them the caller had set to be ignored
+// when the program started: nohup's SIGHUP, a background job's SIGINT and
+// SIGQUIT. Those stay ignored, as the caller asked.
+constexpr int kStopSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+sigset_t ignoredAtStart;
 volatile sig_atomic_t gateDepth = 0;
 volatile sig_atomic_t pendingSignal = 0;
 
@@ -150,6 +155,12 @@ void OnSignal(int sig) {
 }  // namespace
 
 void StartPlatform(int argc, char** argv) {
+  sigemptyset(&ignoredAtStart);
+  for (int sig : kStopSignals) {
+    struct sigaction inherited;
+    if (sigaction(sig, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
+      sigaddset(&ignoredAtStart, sig);
+  }
   // Whoever started the program may have left SIGPIPE ignored. Its default
   // ends the run once nobody reads the output, as it ends any filter, so no
   // file goes that nobody saw announced.
@@ -239,9 +250,9 @@ bool SetConsoleCtrlHandler(BreakHandler handler, bool add) {
   memset(&action, 0, sizeof action);
   action.sa_handler = add ? OnSignal : SIG_DFL;
   sigemptyset(&action.sa_mask);
-  for (int sig : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) sigaddset(&action.sa_mask, sig);
-  for (int sig : {SIGINT, SIGQUIT, SIGHUP, SIGTERM})
-    if (sigaction(sig, &action, nullptr) != 0) return false;
+  for (int sig : kStopSignals) sigaddset(&action.sa_mask, sig);
+  for (int sig : kStopSignals)
+    if (!sigismember(&ignoredAtStart, sig) && sigaction(sig, &action, nullptr) != 0) return false;
   return true;
 }
 
