@@ -98,25 +98,32 @@ TEST(Interrupt, SignalWhileAQuestionWaitsEndsTheRunByThatSignalUnlessIgnoredAtSt
 
 TEST(Interrupt, CtrlCAtTheTerminalWhileAQuestionWaits) {
   // Natively the terminal turns the key into SIGINT; under Wine the console
-  // calls the handler on a thread of its own while the main one waits.
-  ScopedTree tree(kTree);
-  std::unique_ptr<TerminalRun> run = StartAtTerminal(tree, {"/S"});
-  ASSERT_TRUE(run->WaitFor("Вы уверены ? Y/N:")) << run->Screen();
-  run->Type("y");
-  for (int asked = 1; asked <= 2; ++asked) {
-    ASSERT_TRUE(run->WaitFor(kConfirm, asked)) << run->Screen();
+  // calls the handler on a thread of its own while the main one waits. With
+  // the output in a file the terminal is shown the questions, and the stop
+  // message too.
+  for (bool toFile : {false, true}) {
+    SCOPED_TRACE(toFile ? "output to a file" : "output at the terminal");
+    ScopedTree tree(kTree);
+    ScopedTree logs;
+    std::unique_ptr<TerminalRun> run =
+        StartAtTerminal(tree, {"/S"}, {toFile ? logs.PathOf("log.txt") : "", ""});
+    ASSERT_TRUE(run->WaitFor("Вы уверены ? Y/N:")) << run->Screen();
     run->Type("y");
+    for (int asked = 1; asked <= 2; ++asked) {
+      ASSERT_TRUE(run->WaitFor(kConfirm, asked)) << run->Screen();
+      run->Type("y");
+    }
+    ASSERT_TRUE(run->WaitFor(kConfirm, 3)) << run->Screen();
+    run->Type("\x03");
+    // Wine's default handling ends the process with status 0.
+    EXPECT_EQ(run->Finish(), UnderWine() ? 0 : 128 + SIGINT);
+    std::string screen = run->Screen();
+    EXPECT_TRUE(screen.ends_with(Shown(tree, "SUB/B.TPU") + "\n" + std::string(kConfirm) + "\n" +
+                                 std::string(kStopped) + "\n"))
+        << screen;
+    EXPECT_EQ(Occurrences(screen, "Размер удаленных файлов"), 0) << screen;
+    EXPECT_EQ(tree.Left(), kLeft);
   }
-  ASSERT_TRUE(run->WaitFor(kConfirm, 3)) << run->Screen();
-  run->Type("\x03");
-  // Wine's default handling ends the process with status 0.
-  EXPECT_EQ(run->Finish(), UnderWine() ? 0 : 128 + SIGINT);
-  std::string screen = run->Screen();
-  EXPECT_TRUE(screen.ends_with(Shown(tree, "SUB/B.TPU") + "\n" + std::string(kConfirm) + "\n" +
-                               std::string(kStopped) + "\n"))
-      << screen;
-  EXPECT_EQ(Occurrences(screen, "Размер удаленных файлов"), 0) << screen;
-  EXPECT_EQ(tree.Left(), kLeft);
 }
 
 }  // namespace

@@ -69,6 +69,47 @@ TEST(Terminal, OneKeystrokeAnswersOneQuestion) {
   EXPECT_EQ(tree.Left(), (Names{"A.EXE", "A.PAS"}));
 }
 
+TEST(Terminal, QuestionsAreShownWhereTheKeysAreTypedWhenOutputGoesToAFile) {
+  // kelvo > log.txt: were the questions in the file only, each key typed
+  // would answer a question nobody saw. The terminal shows the questions and
+  // what they ask about, and the log holds what a run without a terminal
+  // writes. Natively the terminal is reached through standard error, or,
+  // with that in a file too, as the controlling terminal. Wine's console
+  // shows its text on the Unix standard output or error, so with both in
+  // files it has no screen to show it on.
+  for (bool errorToFile : {false, true}) {
+    if (errorToFile && UnderWine()) continue;
+    SCOPED_TRACE(errorToFile ? "standard error to a file" : "standard error at the terminal");
+    ScopedTree tree({"A.PAS", "A.EXE=exe", "A.TPU=unit"});
+    ScopedTree logs;
+    std::unique_ptr<TerminalRun> run = StartAtTerminal(
+        tree, {}, {logs.PathOf("log.txt"), errorToFile ? logs.PathOf("err.txt") : ""});
+    ASSERT_TRUE(run->WaitFor("Будет удаление файлов, Вы уверены ? Y/N:")) << run->Screen();
+    run->Type("y");
+    ASSERT_TRUE(run->WaitFor(kConfirm)) << run->Screen();
+    run->Type("n");
+    ASSERT_TRUE(run->WaitFor(kConfirm, 2)) << run->Screen();
+    run->Type("y");
+    EXPECT_EQ(run->Finish(), 0) << run->Screen();
+    std::string expected;
+    for (const std::string& line : std::vector<std::string>{
+             "Будет удаление файлов, Вы уверены ? Y/N: Y",
+             "Удаляется файл:  " + Shown(tree, "A.EXE"),
+             "Подтверждаете Y/N:  N",
+             "Удаляется файл:  " + Shown(tree, "A.TPU"),
+             "Подтверждаете Y/N:  Y",
+         })
+      expected += line + "\n";
+    EXPECT_EQ(run->Screen(), expected);
+    RunResult log;
+    log.out = logs.Read("log.txt");
+    // Natively the terminal's locale is UTF-8, and so is the text in the file.
+    EXPECT_TRUE(SameOutput(log, Opening('Y').Offer(tree, "A.EXE", 'N').Offer(tree, "A.TPU", 'Y').Summary(4),
+                           !UnderWine()));
+    EXPECT_EQ(tree.Left(), (Names{"A.EXE", "A.PAS"}));
+  }
+}
+
 TEST(Terminal, NamesThatLookAlikeOrHoldControlsAreQuotedToReadBackAsTheirBytes) {
   // x<CR>y.bak, x<LF>y.bak and x?y.bak are three files: shown alike, the
   // question about one reads as the question about another. A C1 control

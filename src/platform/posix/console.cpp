@@ -2,6 +2,7 @@
 // of console control events; the handler runs on the main thread, so the stop
 // gate defers it while the main flow is inside a guarded step.
 #include <errno.h>
+#include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -9,6 +10,7 @@
 #include <signal.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -30,6 +32,9 @@ unsigned char terminalLength[256];
 bool terminalTableBuilt = false;
 // The terminal reads UTF-8 (so does one in a plain-ASCII locale).
 bool terminalUtf8 = true;
+
+// Where the questions are shown too, when standard output goes elsewhere.
+int keyTerminal = -1;
 
 bool localeUtf8 = false;
 bool utf8Text = false;
@@ -196,6 +201,32 @@ bool WriteConsoleMessage(const char* bytes, size_t count) {
 bool WriteConsoleName(const char* bytes, size_t count) {
   std::string shown = QuotedForTerminal(std::string_view(bytes, count), terminalUtf8);
   return WriteAll(STDOUT_FILENO, shown.data(), shown.size());
+}
+
+bool OpenKeyTerminal() {
+  if (!isatty(STDIN_FILENO) || isatty(STDOUT_FILENO)) return false;
+  struct stat in, err;
+  if (isatty(STDERR_FILENO) && fstat(STDIN_FILENO, &in) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
+      in.st_rdev == err.st_rdev) {
+    keyTerminal = STDERR_FILENO;
+  } else {
+    // Standard input as the controlling terminal, or by the name of its own.
+    const char* name = tcgetsid(STDIN_FILENO) == getsid(0) ? "/dev/tty" : ttyname(STDIN_FILENO);
+    if (name != nullptr) keyTerminal = open(name, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  }
+  if (keyTerminal < 0) return false;
+  if (!terminalTableBuilt) BuildTerminalTable();
+  return true;
+}
+
+void WriteKeyTerminalMessage(const char* bytes, size_t count) {
+  if (keyTerminal >= 0) WriteTerminalText(keyTerminal, bytes, count);
+}
+
+void WriteKeyTerminalName(const char* bytes, size_t count) {
+  if (keyTerminal < 0) return;
+  std::string shown = QuotedForTerminal(std::string_view(bytes, count), terminalUtf8);
+  WriteAll(keyTerminal, shown.data(), shown.size());
 }
 
 void OutputWithoutWaiting() { withoutWaiting = 1; }

@@ -26,6 +26,8 @@ char boundedBytes[512];
 size_t boundedCount = 0;
 HANDLE stdOut = INVALID_HANDLE_VALUE;
 HANDLE stdIn = INVALID_HANDLE_VALUE;
+// The console the keys come from, where standard output goes elsewhere.
+HANDLE keyConsole = INVALID_HANDLE_VALUE;
 BreakHandler breakHandler = nullptr;
 
 // Once output is dropped the turn is not waited for: a write that never
@@ -155,6 +157,25 @@ bool WriteConsoleName(const char* bytes, size_t count) {
   DWORD written = 0;
   return turn.dropped() ||
          WriteConsoleW(stdOut, shown.data(), static_cast<DWORD>(shown.size()), &written, nullptr);
+}
+
+bool OpenKeyTerminal() {
+  DWORD mode;
+  if (!GetConsoleMode(stdIn, &mode) || StdOutIsConsole()) return false;
+  keyConsole = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  return keyConsole != INVALID_HANDLE_VALUE;
+}
+
+void WriteKeyTerminalMessage(const char* bytes, size_t count) {
+  if (keyConsole != INVALID_HANDLE_VALUE) WriteConverted(keyConsole, 866, bytes, count);
+}
+
+void WriteKeyTerminalName(const char* bytes, size_t count) {
+  if (keyConsole == INVALID_HANDLE_VALUE) return;
+  std::wstring shown = ShownName(bytes, count);
+  DWORD written = 0;
+  WriteConsoleW(keyConsole, shown.data(), static_cast<DWORD>(shown.size()), &written, nullptr);
 }
 
 void OutputWithoutWaiting() {
