@@ -219,6 +219,18 @@ void WriteErrorLine(const char* bytes, size_t count);
 // page, with "?" for a character it lacks (never a look-alike). POSIX: as is.
 std::string NameForRedirectedOutput(std::string_view name);
 
+// Where standard input is a terminal (a console) and standard output is
+// not, opens that terminal, for the questions to be seen where their keys
+// are typed: on POSIX standard error where it is that terminal, else the
+// controlling terminal; on Windows CONOUT$. False where there is none.
+bool OpenKeyTerminal();
+// Write code page 866 message text and a name to it, in its own form, as
+// WriteConsoleMessage and WriteConsoleName do; a failure is dropped, as
+// standard output keeps the record. The message is safe inside the break
+// handler.
+void WriteKeyTerminalMessage(const char* bytes, size_t count);
+void WriteKeyTerminalName(const char* bytes, size_t count);
+
 // Waits for the next key press on standard input: a console, a terminal, or
 // the bytes of a file or pipe. False when no key can be had any more.
 bool ReadKeyPress(char& key);
@@ -227,7 +239,9 @@ bool ReadKeyPress(char& key);
 
 // The console control handler: gets the event type, returns true when the
 // event is handled. On POSIX SIGINT, SIGQUIT, SIGHUP and SIGTERM are the
-// events; after a handler that returns false the signal ends the process.
+// events, each unless it was ignored when the program started (it then
+// stays ignored); after a handler that returns false the signal ends the
+// process.
 using BreakHandler = int (*)(uint32_t eventType);
 bool SetConsoleCtrlHandler(BreakHandler handler, bool add);
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "common/cp866.h"
 #include "common/names.h"
@@ -20,6 +21,32 @@ size_t used = 0;
 bool console = false;
 bool utf8Text = false;
 bool inputEnded = false;
+
+// Where standard output does not reach the terminal the keys are typed at,
+// the line under way and the one before it are kept, message text and names
+// apart, so that a question and the announcement it asks about can be shown
+// there in the terminal's own form.
+bool keyTerminal = false;
+struct Piece {
+  bool name;
+  std::string bytes;
+};
+std::vector<Piece> lineBefore;
+std::vector<Piece> lineNow;
+
+void Keep(bool name, std::string_view bytes) {
+  if (!keyTerminal) return;
+  if (!name && !lineNow.empty() && !lineNow.back().name)
+    lineNow.back().bytes += bytes;
+  else
+    lineNow.push_back({name, std::string(bytes)});
+}
+
+void ShowAtKeyTerminal(const std::vector<Piece>& line) {
+  for (const Piece& piece : line)
+    (piece.name ? WriteKeyTerminalName : WriteKeyTerminalMessage)(piece.bytes.data(),
+                                                                   piece.bytes.size());
+}
 
 // What was not written may be an announcement: no file may go after it.
 [[noreturn]] void OutputFailed() {
@@ -62,20 +89,27 @@ size_t MessageText(std::string_view message, char* out, size_t capacity) {
 
 std::string_view LineEnd() { return utf8Text ? "\n" : "\r\n"; }
 
-}  // namespace
-
-void StartConsole() {
-  console = StdOutIsConsole();
-  utf8Text = StdOutTakesUtf8Text();
-}
-
-void Write(std::string_view message) {
+// Message text to standard output only.
+void Put(std::string_view message) {
   char text[2 * kBufferSize];
   while (!message.empty()) {
     std::string_view piece = message.substr(0, kBufferSize);
     Append(text, MessageText(piece, text, sizeof text));
     message.remove_prefix(piece.size());
   }
+}
+
+}  // namespace
+
+void StartConsole() {
+  console = StdOutIsConsole();
+  utf8Text = StdOutTakesUtf8Text();
+  keyTerminal = OpenKeyTerminal();
+}
+
+void Write(std::string_view message) {
+  Put(message);
+  Keep(false, message);
 }
 
 void WriteName(std::string_view name) {
@@ -88,6 +122,7 @@ void WriteName(std::string_view name) {
   }
   std::string bytes = NameForRedirectedOutput(name);
   Append(bytes.data(), bytes.size());
+  Keep(true, name);
 }
 
 void WriteChar(char ch) { Write(std::string_view(&ch, 1)); }
@@ -110,7 +145,12 @@ std::string FormatInt(int64_t value, int width) {
 void WriteInt(int64_t value, int width) { Write(FormatInt(value, width)); }
 
 void WriteLine() {
-  Write(LineEnd());
+  Put(LineEnd());
+  if (keyTerminal) {
+    Keep(false, "\r\n");
+    lineBefore = std::move(lineNow);
+    lineNow.clear();
+  }
   Flush();
 }
 
@@ -126,9 +166,18 @@ void WriteStopMessage(std::string_view message) {
     WriteConsoleMessage(text, n);
   else
     WriteStdOut(text, n);
+  if (keyTerminal) {
+    WriteKeyTerminalMessage("\r\n", 2);
+    WriteKeyTerminalMessage(message.data(), message.size());
+    WriteKeyTerminalMessage("\r\n", 2);
+  }
 }
 
-char ReadAnswer() {
+static char Answer(bool aboutLineBefore) {
+  if (keyTerminal) {
+    if (aboutLineBefore) ShowAtKeyTerminal(lineBefore);
+    ShowAtKeyTerminal(lineNow);
+  }
   char answer = 0;
   while (answer != 'Y' && answer != 'N') {
     char key = 0;
@@ -139,7 +188,15 @@ char ReadAnswer() {
     }
     answer = AsciiUpperChar(key);
   }
+  if (keyTerminal) {
+    WriteKeyTerminalMessage(&answer, 1);
+    WriteKeyTerminalMessage("\r\n", 2);
+  }
   WriteChar(answer);
   WriteLine();
   return answer;
 }
+
+char ReadAnswer() { return Answer(true); }
+
+char ReadStartAnswer() { return Answer(false); }

@@ -32,5 +32,10 @@ void WriteStopMessage(std::string_view message);
 std::string FormatInt(int64_t value, int width);
 
 // Waits for Y or N, echoes it and a line end, returns it upper-cased. When no
-// key can be had any more the answer is N.
+// key can be had any more the answer is N. Where standard input is a
+// terminal that standard output does not reach, the question (the line under
+// way) and the announcement it asks about (the line before it) are shown at
+// that terminal too, with the answer, and so is a stop message.
 char ReadAnswer();
+// The same for the start question, which asks about no line before it.
+char ReadStartAnswer();

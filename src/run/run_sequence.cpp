@@ -53,7 +53,7 @@ int RunKelvo() {
   if (run.askAtStart) {
     Write(text::kAskStart);
     Flush();
-    startAnswer = ReadAnswer();
+    startAnswer = ReadStartAnswer();
   }
   if (startAnswer != 'N') {
     if (run.recurse)

@@ -81,15 +81,21 @@ void SleepMilliseconds(long ms) {
 
 // Starts `argv` with its standard streams on `in`, `out` and `err`; the
 // child's pid, or -1.
+// `ignored`: signals the child starts with set to be ignored.
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string& cwd, int in, int out, int err, bool noCore) {
+            const std::string& cwd, int in, int out, int err, bool noCore,
+            const std::vector<int>& ignored = {}) {
   std::vector<char*> args = CStrings(argv);
   std::vector<char*> vars = CStrings(env);
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
   pid_t pid = fork();
   if (pid == 0) {
     // Only async-signal-safe calls from here on.
     struct rlimit none = {0, 0};
     if (noCore && setrlimit(RLIMIT_CORE, &none) != 0) _exit(126);
+    for (int sig : ignored)
+      if (sigaction(sig, &ignore, nullptr) != 0) _exit(126);
     if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     if (chdir(cwd.c_str()) != 0) _exit(126);
     execvpe(args[0], args.data(), vars.data());
@@ -184,7 +190,7 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
 
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
                                      const std::vector<std::string>& env, const std::string& cwd,
-                                     bool outputPipe)
+                                     bool outputPipe, const std::vector<int>& ignored)
     : outputPipe_(outputPipe), command_(Joined(argv)) {
   int keys[2];
   if (pipe2(keys, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
@@ -201,7 +207,7 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
     out_ = childOut = AnonymousFile();
   }
   err_ = AnonymousFile();
-  pid_ = Spawn(argv, env, cwd, keys[0], childOut, err_, true);
+  pid_ = Spawn(argv, env, cwd, keys[0], childOut, err_, true, ignored);
   close(keys[0]);
   if (outputPipe) close(childOut);
   if (pid_ < 0) throw std::runtime_error(std::string("fork failed: ") + strerror(errno));

@@ -52,10 +52,13 @@ std::string TemporaryRoot();
 // signal that would leave one leaves nothing in the child's directory.
 // With `outputPipe` standard output is instead a pipe of one page that the
 // test reads only in Finish, so the child can be caught blocked writing.
+// The signals in `ignored` are set to be ignored when the child starts, as
+// nohup and a shell's background job leave them.
 class BackgroundProcess {
  public:
   BackgroundProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                    const std::string& cwd, bool outputPipe = false);
+                    const std::string& cwd, bool outputPipe = false,
+                    const std::vector<int>& ignored = {});
   // Kills and reaps a child still running.
   ~BackgroundProcess();
   BackgroundProcess(const BackgroundProcess&) = delete;

@@ -49,7 +49,8 @@ std::string CleanScreen(std::string_view raw) {
 // Natively: a pseudo terminal the program reads its keys from.
 class PtyRun : public TerminalRun {
  public:
-  PtyRun(const ScopedTree& dir, const std::vector<std::string>& args) {
+  PtyRun(const ScopedTree& dir, const std::vector<std::string>& args,
+         const TerminalStreams& streams) {
     std::vector<std::string> command = CommandFor(TheTarget().kelvo, args);
     std::vector<std::string> env = TerminalEnvironment();
     std::vector<char*> argv = CStrings(command);
@@ -59,6 +60,8 @@ class PtyRun : public TerminalRun {
     pid_ = forkpty(&master_, slaveName, nullptr, &size);
     if (pid_ == 0) {
       if (chdir(dir.path().c_str()) != 0) _exit(126);
+      if (!streams.outputFile.empty() && !RedirectTo(streams.outputFile, 1)) _exit(126);
+      if (!streams.errorFile.empty() && !RedirectTo(streams.errorFile, 2)) _exit(126);
       execvpe(argv[0], argv.data(), envp.data());
       _exit(127);
     }
@@ -107,6 +110,12 @@ class PtyRun : public TerminalRun {
   }
 
  private:
+  // In the child, before exec: async-signal-safe calls only.
+  static bool RedirectTo(const std::string& file, int stream) {
+    int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    return fd >= 0 && dup2(fd, stream) == stream && close(fd) == 0;
+  }
+
   void Pump() {
     char buffer[4096];
     ssize_t n;
@@ -132,11 +141,19 @@ class PtyRun : public TerminalRun {
 // after the program ends so the last screen can still be read.
 class TmuxRun : public TerminalRun {
  public:
-  TmuxRun(const ScopedTree& dir, const std::vector<std::string>& args)
+  TmuxRun(const ScopedTree& dir, const std::vector<std::string>& args,
+          const TerminalStreams& streams)
       : scratch_({"tmux.conf=set -g remain-on-exit on\nset -g history-limit 5000\n"}) {
     std::vector<std::string> start = {"-f", scratch_.PathOf("tmux.conf"), "new-session", "-d"};
     start.insert(start.end(), {"-x", "200", "-y", "50", "-c", dir.path()});
     std::vector<std::string> command = CommandFor(TheTarget().kelvo, args);
+    if (!streams.outputFile.empty() || !streams.errorFile.empty()) {
+      // A shell sets the files up, as for the user, and gives way to the run.
+      std::string redirect = "exec \"$@\"";
+      if (!streams.outputFile.empty()) redirect += " >" + ShellWord(streams.outputFile);
+      if (!streams.errorFile.empty()) redirect += " 2>" + ShellWord(streams.errorFile);
+      command.insert(command.begin(), {"sh", "-c", redirect, "sh"});
+    }
     start.insert(start.end(), command.begin(), command.end());
     RunResult started = Tmux(start);
     if (started.exitCode != 0) throw std::runtime_error("tmux did not start: " + started.err);
@@ -169,6 +186,12 @@ class TmuxRun : public TerminalRun {
   }
 
  private:
+  static std::string ShellWord(const std::string& text) {
+    std::string word = "'";
+    for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return word + "'";
+  }
+
   RunResult Tmux(std::vector<std::string> args) {
     args.insert(args.begin(), {"tmux", "-S", scratch_.PathOf("socket")});
     return RunProcess(args, TerminalEnvironment(), "/", std::nullopt, 30);
@@ -198,9 +221,10 @@ int TerminalRun::Finish(double seconds) {
 }
 
 std::unique_ptr<TerminalRun> StartAtTerminal(const ScopedTree& dir,
-                                             const std::vector<std::string>& args) {
-  if (UnderWine()) return std::make_unique<TmuxRun>(dir, args);
-  return std::make_unique<PtyRun>(dir, args);
+                                             const std::vector<std::string>& args,
+                                             const TerminalStreams& streams) {
+  if (UnderWine()) return std::make_unique<TmuxRun>(dir, args, streams);
+  return std::make_unique<PtyRun>(dir, args, streams);
 }
 
 int Occurrences(std::string_view text, std::string_view part) {

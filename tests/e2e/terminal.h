@@ -31,9 +31,17 @@ class TerminalRun {
   int Finish(double seconds = 10);
 };
 
+// Where a run at a terminal writes: each stream not given a file goes to
+// the terminal, as `kelvo > log.txt` leaves standard error there.
+struct TerminalStreams {
+  std::string outputFile;
+  std::string errorFile;
+};
+
 // Starts the build under test in `dir` at a terminal 200 columns wide.
 std::unique_ptr<TerminalRun> StartAtTerminal(const ScopedTree& dir,
-                                             const std::vector<std::string>& args = {});
+                                             const std::vector<std::string>& args = {},
+                                             const TerminalStreams& streams = {});
 
 // How often `part` occurs in `text`.
 int Occurrences(std::string_view text, std::string_view part);

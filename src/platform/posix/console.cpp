@@ -2,6 +2,7 @@
 // of console control events; the handler runs on the main thread, so the stop
 // gate defers it while the main flow is inside a guarded step.
 #include <errno.h>
+#include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -9,6 +10,7 @@
 #include <signal.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -31,6 +33,9 @@ bool terminalTableBuilt = false;
 // The terminal reads UTF-8 (so does one in a plain-ASCII locale).
 bool terminalUtf8 = true;
 
+// Where the questions are shown too, when standard output goes elsewhere.
+int keyTerminal = -1;
+
 bool localeUtf8 = false;
 bool utf8Text = false;
 volatile sig_atomic_t withoutWaiting = 0;
@@ -40,6 +45,11 @@ struct termios savedTermios;
 volatile sig_atomic_t termiosChanged = 0;
 
 BreakHandler breakHandler = nullptr;
+// The stop signals, and those of them the caller had set to be ignored
+// when the program started: nohup's SIGHUP, a background job's SIGINT and
+// SIGQUIT. Those stay ignored, as the caller asked.
+constexpr int kStopSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+sigset_t ignoredAtStart;
 volatile sig_atomic_t gateDepth = 0;
 volatile sig_atomic_t pendingSignal = 0;
 
@@ -155,6 +165,12 @@ void OnSignal(int sig) {
 }  // namespace
 
 void StartPlatform(int argc, char** argv) {
+  sigemptyset(&ignoredAtStart);
+  for (int sig : kStopSignals) {
+    struct sigaction inherited;
+    if (sigaction(sig, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
+      sigaddset(&ignoredAtStart, sig);
+  }
   // Whoever started the program may have left SIGPIPE ignored. Its default
   // ends the run once nobody reads the output, as it ends any filter, so no
   // file goes that nobody saw announced.
@@ -190,6 +206,32 @@ bool WriteConsoleMessage(const char* bytes, size_t count) {
 bool WriteConsoleName(const char* bytes, size_t count) {
   std::string shown = QuotedForTerminal(std::string_view(bytes, count), terminalUtf8);
   return WriteAll(STDOUT_FILENO, shown.data(), shown.size());
+}
+
+bool OpenKeyTerminal() {
+  if (!isatty(STDIN_FILENO) || isatty(STDOUT_FILENO)) return false;
+  struct stat in, err;
+  if (isatty(STDERR_FILENO) && fstat(STDIN_FILENO, &in) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
+      in.st_rdev == err.st_rdev) {
+    keyTerminal = STDERR_FILENO;
+  } else {
+    // Standard input as the controlling terminal, or by the name of its own.
+    const char* name = tcgetsid(STDIN_FILENO) == getsid(0) ? "/dev/tty" : ttyname(STDIN_FILENO);
+    if (name != nullptr) keyTerminal = open(name, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  }
+  if (keyTerminal < 0) return false;
+  if (!terminalTableBuilt) BuildTerminalTable();
+  return true;
+}
+
+void WriteKeyTerminalMessage(const char* bytes, size_t count) {
+  if (keyTerminal >= 0) WriteTerminalText(keyTerminal, bytes, count);
+}
+
+void WriteKeyTerminalName(const char* bytes, size_t count) {
+  if (keyTerminal < 0) return;
+  std::string shown = QuotedForTerminal(std::string_view(bytes, count), terminalUtf8);
+  WriteAll(keyTerminal, shown.data(), shown.size());
 }
 
 void OutputWithoutWaiting() { withoutWaiting = 1; }
@@ -244,9 +286,9 @@ bool SetConsoleCtrlHandler(BreakHandler handler, bool add) {
   memset(&action, 0, sizeof action);
   action.sa_handler = add ? OnSignal : SIG_DFL;
   sigemptyset(&action.sa_mask);
-  for (int sig : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) sigaddset(&action.sa_mask, sig);
-  for (int sig : {SIGINT, SIGQUIT, SIGHUP, SIGTERM})
-    if (sigaction(sig, &action, nullptr) != 0) return false;
+  for (int sig : kStopSignals) sigaddset(&action.sa_mask, sig);
+  for (int sig : kStopSignals)
+    if (!sigismember(&ignoredAtStart, sig) && sigaction(sig, &action, nullptr) != 0) return false;
   return true;
 }
 

@@ -1,12 +1,16 @@
 #include "platform/posix/quoting.h"
 
+#include "common/invisible.h"
+
 namespace {
 
 // The length of the character at the start of `rest` when the terminal
 // shows it as text; 0 for a byte that must be escaped: a control (C0, DEL,
 // C1 whether as U+0080-U+009F or as a byte of its own) or a byte that is no
 // part of a valid character. A terminal that honours C1 controls would
-// otherwise run a sequence straight out of a name.
+// otherwise run a sequence straight out of a name. In UTF-8 a character
+// that shows as nothing or reorders the line is escaped as well, so that
+// names that differ look different and each stays in its place.
 size_t TextLength(std::string_view rest, bool utf8) {
   unsigned char b = static_cast<unsigned char>(rest[0]);
   if (b < 0x20 || b == 0x7F) return 0;
@@ -21,7 +25,9 @@ size_t TextLength(std::string_view rest, bool utf8) {
   for (size_t i = 2; i < length; ++i)
     if ((static_cast<unsigned char>(rest[i]) & 0xC0) != 0x80) return 0;
   if (b == 0xC2 && second <= 0x9F) return 0;
-  return length;
+  char32_t code = b & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) code = code << 6 | (static_cast<unsigned char>(rest[i]) & 0x3F);
+  return IsInvisibleCharacter(code) ? 0 : length;
 }
 
 void AppendEscaped(std::string& out, unsigned char b) {

@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
+#include "common/invisible.h"
 #include "platform/core/freshness.h"
 #include "platform/platform.h"
 
@@ -24,6 +26,8 @@ char boundedBytes[512];
 size_t boundedCount = 0;
 HANDLE stdOut = INVALID_HANDLE_VALUE;
 HANDLE stdIn = INVALID_HANDLE_VALUE;
+// The console the keys come from, where standard output goes elsewhere.
+HANDLE keyConsole = INVALID_HANDLE_VALUE;
 BreakHandler breakHandler = nullptr;
 
 // Once output is dropped the turn is not waited for: a write that never
@@ -71,6 +75,32 @@ bool WriteConverted(HANDLE handle, UINT codePage, const char* bytes, size_t coun
     count -= static_cast<size_t>(piece);
   }
   return true;
+}
+
+// A name as the console shows it: converted whole, as a double-byte
+// character of the ANSI code page may straddle any piece boundary; a control
+// character, and one that shows as nothing or reorders the line, as "?", so
+// names that differ look different.
+std::wstring ShownName(const char* bytes, size_t count) {
+  int n = MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(count), nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(count), wide.data(), n);
+  std::wstring shown;
+  for (size_t i = 0; i < wide.size(); ++i) {
+    char32_t code = wide[i];
+    bool pair = code >= 0xD800 && code <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+                wide[i + 1] <= 0xDFFF;
+    if (pair) code = 0x10000 + ((code - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+    if (code < 0x20 || code == 0x7F || IsInvisibleCharacter(code)) {
+      shown += L'?';
+    } else {
+      shown += wide[i];
+      if (pair) shown += wide[i + 1];
+    }
+    i += pair;
+  }
+  return shown;
 }
 
 DWORD WINAPI WriteBoundedBytes(void*) {
@@ -126,18 +156,30 @@ bool WriteConsoleMessage(const char* bytes, size_t count) {
 }
 
 bool WriteConsoleName(const char* bytes, size_t count) {
-  std::string shown(bytes, count);
-  for (char& c : shown)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  // Names are ANSI code page bytes; a double-byte character may straddle a
-  // piece boundary, so the whole name is converted at once.
-  int n = MultiByteToWideChar(CP_ACP, 0, shown.data(), static_cast<int>(shown.size()), nullptr, 0);
-  if (n <= 0) return true;
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, shown.data(), static_cast<int>(shown.size()), wide.data(), n);
+  std::wstring shown = ShownName(bytes, count);
   OutputTurn turn;
   DWORD written = 0;
-  return turn.dropped() || WriteConsoleW(stdOut, wide.data(), static_cast<DWORD>(n), &written, nullptr);
+  return turn.dropped() ||
+         WriteConsoleW(stdOut, shown.data(), static_cast<DWORD>(shown.size()), &written, nullptr);
+}
+
+bool OpenKeyTerminal() {
+  DWORD mode;
+  if (!GetConsoleMode(stdIn, &mode) || StdOutIsConsole()) return false;
+  keyConsole = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  return keyConsole != INVALID_HANDLE_VALUE;
+}
+
+void WriteKeyTerminalMessage(const char* bytes, size_t count) {
+  if (keyConsole != INVALID_HANDLE_VALUE) WriteConverted(keyConsole, 866, bytes, count);
+}
+
+void WriteKeyTerminalName(const char* bytes, size_t count) {
+  if (keyConsole == INVALID_HANDLE_VALUE) return;
+  std::wstring shown = ShownName(bytes, count);
+  DWORD written = 0;
+  WriteConsoleW(keyConsole, shown.data(), static_cast<DWORD>(shown.size()), &written, nullptr);
 }
 
 void OutputWithoutWaiting() {
