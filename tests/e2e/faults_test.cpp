@@ -376,10 +376,26 @@ TEST(Faults, SubdirectoryChangedOrSwappedBeforeTheDescentEntersItIsCleanedAsItIs
   // SUB may be listed while the run still cleans T above it. What counts is
   // what SUB holds once the descent enters it: changed in place while a
   // question about T/A.EXE waits, or swapped for another directory while a
-  // write into a full pipe blocks the run (no question in between).
-  for (bool question : {true, false}) {
-    SCOPED_TRACE(question ? "changed while a question waits" : "swapped while a write blocks");
+  // write into a full pipe blocks the run (no question in between), or
+  // swapped for a link to VICTIM there, which is not followed.
+  enum Change { kChanged, kSwapped, kLinked };
+  for (Change change : {kChanged, kSwapped, kLinked}) {
+    const bool question = change == kChanged;
+    SCOPED_TRACE(question ? "changed while a question waits"
+                 : change == kSwapped ? "swapped while a write blocks"
+                                      : "swapped for a link while a write blocks");
+    if (change == kLinked && UnderWine()) {
+      // Wine opens the link itself as the directory it leads to, so the
+      // descent's own check of a subdirectory finds no link there.
+      std::cout << "Skipped \"swapped for a link while a write blocks\": under Wine the "
+                   "descent follows a link put in a listed subdirectory's place\n";
+      continue;
+    }
     ScopedTree outer({"T/A.PAS", "T/A.EXE=1", "T/SUB/B.PAS", "T/SUB/B.EXE=old"});
+    if (change == kLinked) {
+      outer.Add("VICTIM/V.PAS");
+      outer.Add("VICTIM/V.EXE=victim");
+    }
     constexpr int kPairs = 500;
     if (!question)
       for (int i = 0; i < kPairs; ++i)
@@ -395,11 +411,21 @@ TEST(Faults, SubdirectoryChangedOrSwappedBeforeTheDescentEntersItIsCleanedAsItIs
     } else {
       ASSERT_TRUE(kelvo.WaitUntilWriting(kRunSeconds));
       std::filesystem::rename(outer.PathOf("T/SUB"), outer.PathOf("OLD"));
+      if (change == kLinked) {
+        ASSERT_EQ(symlink(outer.PathOf("VICTIM").c_str(), outer.PathOf("T/SUB").c_str()), 0);
+      }
     }
-    outer.Add("T/SUB/C.PAS");
-    outer.Add("T/SUB/C.EXE=new");
+    if (change != kLinked) {
+      outer.Add("T/SUB/C.PAS");
+      outer.Add("T/SUB/C.EXE=new");
+    }
     kelvo.Send("yy");
     RunResult run = kelvo.Finish(kRunSeconds);
+    if (change == kLinked) {
+      EXPECT_EQ(access(outer.PathOf("VICTIM/V.EXE").c_str(), F_OK), 0);
+      EXPECT_EQ(run.out.find(Shown(outer, "T/SUB/")), std::string::npos) << Readable(run.out);
+      continue;
+    }
     EXPECT_EQ(run.exitCode, 0) << run.err;
     if (question) {
       EXPECT_TRUE(SameOutput(run, Opening('Y')
