@@ -108,8 +108,11 @@ Entry EnterSubdirectory(std::string_view name) {
   uint32_t attributes = 0;
   Found found = Look(level.name.c_str(), true, level.stamp, attributes);
   // Gone: nothing is left there to clean. A link or junction in its place
-  // cannot be reached as it was found, and is said so.
+  // cannot be reached as it was found, and is said so. The attributes of
+  // the name are asked as well: a system may open a link as what it leads
+  // to (Wine does) and show no reparse point on the handle.
   if (found == Found::Gone) return Entry::PassedOver;
+  if (found == Found::Yes) attributes |= GetFileAttributesA(level.name.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT;
   constexpr DWORD kPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
   if (found != Found::Yes || (attributes & kPlain) != FILE_ATTRIBUTE_DIRECTORY) return Entry::Refused;
   if (!MayEnter(attributes)) return Entry::PassedOver;
