@@ -37,5 +37,8 @@ void ShowHelp() {
   HelpLine({text::kHelpT, tab, "."});
   HelpLine({text::kHelpFile, tab, text::kHelpTabTail});
   HelpLine({text::kHelpFile, ext, text::kHelpExtTail});
-  HelpLine({text::kHelpFiles, tab, text::kHelpAnd, ext, text::kHelpBeside, exe, "."});
+  if (kNativeStyle == PathStyle::Windows)
+    HelpLine({text::kHelpFiles, tab, text::kHelpAnd, ext, text::kHelpBeside, exe, "."});
+  else
+    HelpLine({text::kHelpSought, exe, text::kHelpSoughtTail});
 }

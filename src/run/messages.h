@@ -35,4 +35,8 @@ inline constexpr Cp866Text kHelpExtTail{u8" расширения файлов д
 inline constexpr Cp866Text kHelpFiles{u8"Файлы "};
 inline constexpr Cp866Text kHelpAnd{u8" и "};
 inline constexpr Cp866Text kHelpBeside{u8" должны находится там же, где и файл "};
+// On Linux the files are also looked for in the configuration directories;
+// the line, with the names of lines 9 and 10 left out, fits 80 columns.
+inline constexpr Cp866Text kHelpSought{u8"Оба файла ищутся рядом с "};
+inline constexpr Cp866Text kHelpSoughtTail{u8", затем в ~/.config/kelvo/ и /etc/xdg/kelvo/."};
 }  // namespace text

@@ -57,7 +57,7 @@ diff <(iconv -f CP866 -t UTF-8 <"$work/help" | tr -d '\r') - <<'HELP' ||
 /t - удаление файлов без маски заданной в файле kelvo.TAB.
 Файл kelvo.TAB содержит маски файлов безусловного удаления.
 Файл kelvo.EXT расширения файлов для удаления.
-Файлы kelvo.TAB и kelvo.EXT должны находится там же, где и файл kelvo.
+Оба файла ищутся рядом с kelvo, затем в ~/.config/kelvo/ и /etc/xdg/kelvo/.
 HELP
   fail "kelvo /? wrote another text"
 [[ -z $(ls -A "$work/cwd") ]] || fail "kelvo /? left files behind"
