@@ -35,8 +35,9 @@ inline bool StillFresh(const ReadMoment& read) {
 // The program waited: for a key, or on its output.
 inline void NoteWaited() { ++attributeEpoch; }
 
-// A write to standard output that took longer than this had to wait.
-constexpr int64_t kWriteWaitedMs = 20;
+// A write to standard output, or a read of a key, that took longer than
+// this had to wait.
+constexpr int64_t kWaitedMs = 20;
 
 // Set once the read-ahead runs: the output writes then also look, before
 // each write, whether it would wait, where the system can tell.

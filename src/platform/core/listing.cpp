@@ -254,18 +254,38 @@ bool ReachDirectoryOf(std::string_view path, std::string& dirPath) {
   return true;
 }
 
-void AskAgainIfStale(Listing& listing, const std::vector<int32_t>& ahead, size_t next) {
-  if (!listing.path.empty() || listing.readAheadGroup == 0) return;
+namespace {
+
+// What was asked for half the time a listing is served ago, or before a
+// wait, is asked for again.
+bool AskedLongAgo(const Listing& listing) {
   const ReadMoment& asked = listing.readAheadAsked;
-  if (asked.epoch == attributeEpoch && MonotonicMs() - asked.ms < kAheadFreshMs / 2) return;
+  return listing.path.empty() && listing.readAheadGroup != 0 &&
+         (asked.epoch != attributeEpoch || MonotonicMs() - asked.ms >= kAheadFreshMs / 2);
+}
+
+void AskAgain(Listing& listing, const std::vector<std::string>& names) {
+  listing.readAheadAsked = MomentNow();
+  listing.readAheadGroup = AskSubdirectories(HereForAhead(), names);
+  NoteSubdirectoriesAsked(listing.readAheadGroup);
+}
+
+}  // namespace
+
+void AskAgainIfStale(Listing& listing, const std::vector<int32_t>& ahead, size_t next) {
+  if (!AskedLongAgo(listing)) return;
   std::vector<std::string> names;
   for (size_t i = next; i < ahead.size() && names.size() < kAheadBound; ++i) {
     const ListedEntry& entry = listing.entries[ahead[i]];
     if (!entry.removed && ListedAsSubdirectory(entry)) names.push_back(entry.name);
   }
-  listing.readAheadAsked = MomentNow();
-  listing.readAheadGroup = AskSubdirectories(HereForAhead(), names);
-  NoteSubdirectoriesAsked(listing.readAheadGroup);
+  AskAgain(listing, names);
+}
+
+void AskAgainBeforeDescent() {
+  Listing* listing = CachedListing("");
+  if (listing == nullptr || !AskedLongAgo(*listing)) return;
+  AskAgain(*listing, SubdirectoriesInOrder(listing->entries));
 }
 
 bool CurrentAttributes(const Listing& listing, ListedEntry& entry) {

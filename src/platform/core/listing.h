@@ -70,6 +70,9 @@ extern const std::string_view kDroppedAtNameEnd;
 // wait, or when they are about as old as the read-ahead serves. `ahead`: the
 // entries the search will still deliver, in order.
 void AskAgainIfStale(Listing& listing, const std::vector<int32_t>& ahead, size_t next);
+// The same for the current directory's subdirectories, all in the order the
+// descent will enter them, while its sweep makes its last deletions.
+void AskAgainBeforeDescent();
 
 // The listing of `dirPath`, read once and then served from the cache until
 // ForgetListings (the current directory changed).

@@ -39,6 +39,7 @@ struct FilePlan {
   size_t next = 0;  // the first name not yet asked for
   uint32_t epoch = 0;
   std::deque<std::shared_ptr<FileJob>> asked;
+  bool nearlyDone = false;  // the subdirectories were asked for again near its end
 };
 
 // Everything the workers share, under the lock. Never destroyed: workers
@@ -54,19 +55,17 @@ Shared& shared = *new Shared;
 // Of the main flow alone.
 int workers = 0;  // started; -1: none could be
 bool listingsWanted = false;
+// How many subdirectories are asked for at a time: halved each time a wait
+// made listings asked for go unused, doubled each time one is served. A run
+// that asks a question in every directory soon asks for none, and reads
+// each listing itself, until two requests come with no wait between them.
+size_t window = kAheadBound;
+uint32_t lastAsked = 0;  // the epoch of the last request while none were asked
 
-// The subdirectories among `entries` in the order the descent enters them.
-std::vector<std::string> SubdirectoriesInOrder(const std::vector<ListedEntry>& entries) {
-  std::vector<const ListedEntry*> found;
-  for (const ListedEntry& entry : entries)
-    if (ListedAsSubdirectory(entry)) found.push_back(&entry);
-  std::sort(found.begin(), found.end(),
-            [](const ListedEntry* a, const ListedEntry* b) { return ListedBefore(*a, *b); });
-  std::vector<std::string> names;
-  names.reserve(found.size());
-  for (const ListedEntry* entry : found) names.push_back(entry->name);
-  return names;
+void DropStaleListings() {
+  if (shared.listings.DropStale(attributeEpoch) > 0) window /= 2;
 }
+
 
 // Asks for `names` of `parent`, each ranked below `rank`. The lock is held.
 // Returns their group, 0 when none was asked for; `asked`, how many were.
@@ -191,7 +190,46 @@ void ClearFilePlan() {
   shared.plan = FilePlan{};
 }
 
+bool TakeFileLocked(const std::string& name, uint32_t& attributes, int64_t& size, bool& nearlyDone) {
+  AheadLock hold;
+  FilePlan& plan = shared.plan;
+  if (plan.epoch != attributeEpoch) {
+    ClearFilePlan();
+    return false;
+  }
+  auto at = std::find_if(plan.asked.begin(), plan.asked.end(),
+                         [&name](const std::shared_ptr<FileJob>& job) { return job->name == name; });
+  if (at == plan.asked.end()) return false;
+  std::shared_ptr<FileJob> job = *at;
+  // Files the sweep passed over are not deleted now; one not yet begun is
+  // read sooner by the sweep itself.
+  DropQueuedFiles(at + 1);
+  plan.asked.erase(plan.asked.begin(), at + 1);
+  WakeWorkers(AskMoreFiles(plan));
+  if (!plan.nearlyDone && plan.asked.size() + (plan.names.size() - plan.next) <= kWorkers)
+    nearlyDone = plan.nearlyDone = true;
+  if (job->state == AheadState::kQueued) return false;
+  while (job->state != AheadState::kRead) WaitUntilSettled();
+  if (!job->read || !StillFresh(job->moment)) return false;
+  attributes = job->attributes;
+  size = job->size;
+  return true;
+}
+
+
 }  // namespace
+
+std::vector<std::string> SubdirectoriesInOrder(const std::vector<ListedEntry>& entries) {
+  std::vector<const ListedEntry*> found;
+  for (const ListedEntry& entry : entries)
+    if (ListedAsSubdirectory(entry)) found.push_back(&entry);
+  std::sort(found.begin(), found.end(),
+            [](const ListedEntry* a, const ListedEntry* b) { return ListedBefore(*a, *b); });
+  std::vector<std::string> names;
+  names.reserve(found.size());
+  for (const ListedEntry* entry : found) names.push_back(entry->name);
+  return names;
+}
 
 void ListSubdirectoriesAhead() { listingsWanted = true; }
 
@@ -205,10 +243,19 @@ uint64_t AskSubdirectories(AheadParent parent, const std::vector<std::string>& n
   int asked = 0;
   {
     AheadLock hold;
-    shared.listings.DropStale(attributeEpoch);
+    DropStaleListings();
+    if (window == 0) {
+      if (lastAsked != attributeEpoch) {
+        lastAsked = attributeEpoch;
+        return 0;
+      }
+      window = 1;
+    }
     // What the descent enters next goes before all that was asked earlier.
     uint32_t first = UINT32_MAX - static_cast<uint32_t>(shared.groups);
-    group = Ask(parent, names, {first}, attributeEpoch, asked);
+    std::vector<std::string> nearest(names.begin(),
+                                         names.begin() + std::min(window, names.size()));
+    group = Ask(parent, nearest, {first}, attributeEpoch, asked);
   }
   WakeWorkers(asked);
   return group;
@@ -224,7 +271,7 @@ bool TakeListing(uint64_t group, const std::string& name, const DirectoryStamp& 
   below = 0;
   if (workers <= 0 || group == 0) return false;
   AheadLock hold;
-  shared.listings.DropStale(attributeEpoch);
+  DropStaleListings();
   std::shared_ptr<ListingJob> job = shared.listings.Meet(group, name);
   if (!job) return false;
   while (job->state != AheadState::kRead) WaitUntilSettled();
@@ -233,6 +280,7 @@ bool TakeListing(uint64_t group, const std::string& name, const DirectoryStamp& 
   // whether or not this listing is served.
   below = job->below;
   if (!job->complete || !(job->stamp == entered) || !StillFresh(job->read)) return false;
+  window = std::min(kAheadBound, window * 2);
   entries = std::move(job->entries);
   return true;
 }
@@ -254,28 +302,15 @@ void AskFiles(AheadParent parent, std::vector<std::string> names) {
 
 bool TakeFile(const std::string& name, uint32_t& attributes, int64_t& size) {
   if (workers <= 0) return false;
-  AheadLock hold;
-  FilePlan& plan = shared.plan;
-  if (plan.epoch != attributeEpoch) {
-    ClearFilePlan();
-    return false;
-  }
-  auto at = std::find_if(plan.asked.begin(), plan.asked.end(),
-                         [&name](const std::shared_ptr<FileJob>& job) { return job->name == name; });
-  if (at == plan.asked.end()) return false;
-  std::shared_ptr<FileJob> job = *at;
-  // Files the sweep passed over are not deleted now; one not yet begun is
-  // read sooner by the sweep itself.
-  DropQueuedFiles(at + 1);
-  plan.asked.erase(plan.asked.begin(), at + 1);
-  WakeWorkers(AskMoreFiles(plan));
-  if (job->state == AheadState::kQueued) return false;
-  while (job->state != AheadState::kRead) WaitUntilSettled();
-  if (!job->read || !StillFresh(job->moment)) return false;
-  attributes = job->attributes;
-  size = job->size;
-  return true;
+  bool nearlyDone = false;
+  bool taken = TakeFileLocked(name, attributes, size, nearlyDone);
+  // The listings of the subdirectories, asked for when the sweep began, may
+  // be too old by the time the descent enters them: asked for again while
+  // the last deletions are made, they are fresh then.
+  if (nearlyDone) AskAgainBeforeDescent();
+  return taken;
 }
+
 
 void DropFiles() {
   if (workers <= 0) return;

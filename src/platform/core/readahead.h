@@ -85,6 +85,10 @@ bool FilesAhead();
 // none was asked.
 uint64_t AskSubdirectories(AheadParent parent, const std::vector<std::string>& names);
 
+// The plain subdirectories among `entries`, in the order the descent enters
+// them.
+std::vector<std::string> SubdirectoriesInOrder(const std::vector<ListedEntry>& entries);
+
 // Asks, as AskSubdirectories does, for the plain subdirectories among
 // `entries`, the listing of `parent`, in the order the descent enters them.
 uint64_t AskSubdirectoriesOf(AheadParent parent, const std::vector<ListedEntry>& entries);

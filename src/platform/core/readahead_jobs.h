@@ -39,9 +39,12 @@ struct AheadJobs {
     std::erase_if(held, drop);
   }
 
-  // Asked for before the program last waited: never served.
-  void DropStale(uint32_t epoch) {
+  // Asked for before the program last waited: never served. Returns how
+  // many were dropped.
+  size_t DropStale(uint32_t epoch) {
+    size_t before = held.size();
     Drop([epoch](const std::shared_ptr<Job>& job) { return job->epoch != epoch; });
+    return before - held.size();
   }
 
   // Returns true when there is room for a job ranked `rank`, made if need be

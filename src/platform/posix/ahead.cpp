@@ -27,9 +27,13 @@ bool ReadSubdirectoryAhead(const AheadDirectory& parent, const std::string& name
 #else
   Fd place(openat(parent.fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 #endif
+  // What the kernel keeps of it, without a request: a status it keeps from
+  // before a change shows times the descent's own read as it enters cannot
+  // match, so at worst a listing read here is not served. The descent's
+  // test as it enters decides.
   struct stat st;
   MountTag mount;
-  if (!place || !StatusWithMount(place.get(), "", st, mount) || !S_ISDIR(st.st_mode)) return false;
+  if (!place || !IdentityWithMount(place.get(), st, mount) || !S_ISDIR(st.st_mode)) return false;
   if (!MayEnter(DirectoryAttributes(st, SameMount(parent.mount, mount, place.get()), name)))
     return false;
   // Taken before the read: any change to the directory after it shows in

@@ -68,7 +68,7 @@ bool WriteAll(int fd, const char* bytes, size_t count) {
     if (writesWatched && WouldWait(fd)) NoteWaited();
     int64_t began = MonotonicMs();
     ssize_t n = write(fd, bytes, count);
-    if (MonotonicMs() - began > kWriteWaitedMs) NoteWaited();
+    if (MonotonicMs() - began > kWaitedMs) NoteWaited();
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     bytes += n;
@@ -255,8 +255,10 @@ void WriteErrorLine(const char* bytes, size_t count) {
   WriteAll(STDERR_FILENO, line.data(), line.size());
 }
 
+// A key read, or a wait for one, is a wait: what was read of the tree before
+// it is read again. Input at its end answers at once and reads no key.
 bool ReadKeyPress(char& key) {
-  NoteWaited();
+  int64_t began = MonotonicMs();
   bool terminal = isatty(STDIN_FILENO) != 0;
   if (terminal) {
     if (!termiosSaved) {
@@ -277,6 +279,7 @@ bool ReadKeyPress(char& key) {
     n = read(STDIN_FILENO, &key, 1);
   } while (n < 0 && errno == EINTR);
   if (terminal) RestoreTerminal();
+  if (n == 1 || MonotonicMs() - began > kWaitedMs) NoteWaited();
   return n == 1;
 }
 

@@ -54,7 +54,7 @@ bool WriteAll(HANDLE handle, const char* bytes, size_t count) {
     DWORD written = 0;
     int64_t began = MonotonicMs();
     bool wrote = WriteFile(handle, bytes, static_cast<DWORD>(count), &written, nullptr) != 0;
-    if (MonotonicMs() - began > kWriteWaitedMs) NoteWaited();
+    if (MonotonicMs() - began > kWaitedMs) NoteWaited();
     if (!wrote || written == 0) return false;
     bytes += written;
     count -= written;
@@ -206,13 +206,18 @@ void WriteErrorLine(const char* bytes, size_t count) {
   WriteAll(stdErr, "\r\n", 2);
 }
 
+// A key read, or a wait for one, is a wait: what was read of the tree before
+// it is read again. Input at its end answers at once and reads no key.
 bool ReadKeyPress(char& key) {
-  NoteWaited();
   DWORD mode;
   if (!GetConsoleMode(stdIn, &mode)) {
+    int64_t began = MonotonicMs();
     DWORD got = 0;
-    return ReadFile(stdIn, &key, 1, &got, nullptr) && got == 1;
+    bool read = ReadFile(stdIn, &key, 1, &got, nullptr) && got == 1;
+    if (read || MonotonicMs() - began > kWaitedMs) NoteWaited();
+    return read;
   }
+  NoteWaited();
   while (true) {
     INPUT_RECORD record;
     DWORD got = 0;
