@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iostream>
 
 #include "expect.h"
 #include "fuse_mount.h"
@@ -108,9 +109,6 @@ int NamesBefore(const std::string& dir, const std::string& name) {
 }
 
 TEST(Faults, DISABLED_DirectoryWhoseListingFailsIsReportedAndNothingInItIsDeleted) {
-  if (UnderWine())
-    GTEST_SKIP() << "Wine reads a listing whole, in its own way: the Windows build's own "
-                    "failures of a search are its own test";
   struct Case {
     std::string what;
     Names entries;
@@ -119,6 +117,7 @@ TEST(Faults, DISABLED_DirectoryWhoseListingFailsIsReportedAndNothingInItIsDelete
     std::string after = "";          // and the one after it
     int64_t bytes = 5;
     std::vector<std::string> companions = {};
+    std::string notUnderWine = "";  // why the case cannot be played under Wine
   };
   const Names pairs = {"A.PAS",     "A.EXE=1",       "sub/B.PAS", "sub/B.EXE=22",
                        "sub/C.PAS", "sub/C.EXE=333", "z/Z.PAS",   "z/Z.EXE=4444"};
@@ -127,7 +126,8 @@ TEST(Faults, DISABLED_DirectoryWhoseListingFailsIsReportedAndNothingInItIsDelete
        .entries = pairs,
        .fault = {"--fail-readdir", "sub:2"},
        .before = "A.EXE",
-       .after = "z/Z.EXE"},
+       .after = "z/Z.EXE",
+       .notUnderWine = "Wine takes a listing that fails part-way for the whole one"},
       {.what = "listing refused at once",
        .entries = pairs,
        .fault = {"--fail-opendir", "sub"},
@@ -140,10 +140,15 @@ TEST(Faults, DISABLED_DirectoryWhoseListingFailsIsReportedAndNothingInItIsDelete
        .fault = {"--fail-readdir", "sub:"},
        .before = "x.o",
        .bytes = 1,
-       .companions = {"KELVO.EXT=.c .o\r\n"}},
+       .companions = {"KELVO.EXT=.c .o\r\n"},
+       .notUnderWine = "Windows holds no two names equal but for case"},
   };
   for (Case c : cases) {
     SCOPED_TRACE(c.what);
+    if (UnderWine() && !c.notUnderWine.empty()) {
+      std::cout << "Skipped \"" << c.what << "\": " << c.notUnderWine << "\n";
+      continue;
+    }
     ScopedTree tree;
     ScopedTree share(c.entries);
     if (c.fault[1] == "sub:")
