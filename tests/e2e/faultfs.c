@@ -12,9 +12,10 @@
 //     --fail-readdir NAME:N  a listing of NAME gives N names, then fails (EIO)
 //
 // NAME is a path's last component; "/" names the root. A stalled request is
-// answered only by the end of the process, and the kernel lets no signal free
-// its caller meanwhile: --lifetime S ends the process after S seconds, so no
-// test can hang for good. Unmounted (fusermount3 -u), it writes one "name
+// answered when its caller is interrupted (as a share client's request is
+// cut short by a fatal signal; the kernel forwards the interrupt), else only
+// by the end of the process: --lifetime S ends the process after S seconds,
+// so no test can hang for good. Unmounted (fusermount3 -u), it writes one "name
 // count" line per kind of request to FILE. As on a share, listings carry
 // each entry's attributes (readdirplus), attributes are never kept and names
 // only briefly, so every status read is a request.
@@ -72,9 +73,10 @@ static const struct Fault* FaultFor(enum Action action, const char* path) {
   return NULL;
 }
 
-// Never answers: the thread waits until the process ends.
-static void Stall(void) {
-  for (;;) pause();
+// Never answers, unless the caller is interrupted: then EINTR.
+static int Stall(void) {
+  while (!fuse_interrupted()) pause();
+  return -EINTR;
 }
 
 // The backing path of a request's path: "/" is the backing directory itself.
@@ -83,7 +85,7 @@ static const char* Rel(const char* path) { return path[1] ? path + 1 : "."; }
 static int Getattr(const char* path, struct stat* st, struct fuse_file_info* fi) {
   (void)fi;
   atomic_fetch_add(&counts[kGetattr], 1);
-  if (FaultFor(kStallGetattr, path)) Stall();
+  if (FaultFor(kStallGetattr, path)) return Stall();
   if (FaultFor(kFailGetattr, path)) return -EIO;
   return fstatat(backing, Rel(path), st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : -errno;
 }
@@ -98,7 +100,7 @@ static int Readlink(const char* path, char* buf, size_t size) {
 
 static int Opendir(const char* path, struct fuse_file_info* fi) {
   atomic_fetch_add(&counts[kOpendir], 1);
-  if (FaultFor(kStallOpendir, path)) Stall();
+  if (FaultFor(kStallOpendir, path)) return Stall();
   if (FaultFor(kFailOpendir, path)) return -EIO;
   int fd = openat(backing, Rel(path), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return -errno;
@@ -183,6 +185,8 @@ static void* Init(struct fuse_conn_info* conn, struct fuse_config* cfg) {
   cfg->negative_timeout = 0;
   cfg->use_ino = 1;
   cfg->readdir_ino = 1;
+  // An interrupt of the caller reaches the thread serving it (SIGUSR1).
+  cfg->intr = 1;
   return NULL;
 }
 

@@ -89,11 +89,17 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
   std::vector<char*> vars = CStrings(env);
   struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;
+  struct sigaction byDefault = {};
+  byDefault.sa_handler = SIG_DFL;
   pid_t pid = fork();
   if (pid == 0) {
     // Only async-signal-safe calls from here on.
     struct rlimit none = {0, 0};
     if (noCore && setrlimit(RLIMIT_CORE, &none) != 0) _exit(126);
+    // A suite started in the background has these ignored, which the child
+    // would keep: it starts as a foreground program does, unless told.
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM})
+      if (sigaction(sig, &byDefault, nullptr) != 0) _exit(126);
     for (int sig : ignored)
       if (sigaction(sig, &ignore, nullptr) != 0) _exit(126);
     if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);

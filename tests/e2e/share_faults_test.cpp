@@ -43,9 +43,6 @@ TEST(Faults, MountPointInsideTheTreeWhoseOpenStallsIsPassedOverUnopened) {
   if (UnderWine())
     GTEST_SKIP() << "Windows sees no Unix mount point: to kelvo.exe a mount is a directory "
                     "like any other, entered as one";
-  // Until the read-ahead stops opening mount points, the run hangs there.
-  if (ReadingAhead() && !GTEST_FLAG_GET(also_run_disabled_tests))
-    GTEST_SKIP() << "disabled with the read-ahead: it opens the mount point and the run hangs";
   ScopedTree tree({"A.PAS", "A.EXE=1", "MNT/", "Z/Z.PAS", "Z/Z.EXE=22"});
   ScopedTree share({"M.PAS", "M.EXE=333"});
   ScopedFaultMount mount(share, tree.PathOf("MNT"), {"--stall-opendir", "/"});
@@ -60,7 +57,7 @@ TEST(Faults, MountPointInsideTheTreeWhoseOpenStallsIsPassedOverUnopened) {
   EXPECT_EQ(share.Left(), (Names{"M.EXE", "M.PAS"}));
 }
 
-TEST(Stops, DISABLED_InterruptWhileTheReadAheadWaitsOnAStalledRequestEndsTheRun) {
+TEST(Stops, InterruptWhileTheReadAheadWaitsOnAStalledRequestEndsTheRun) {
   if (UnderWine())
     GTEST_SKIP() << "signals are the POSIX build's interrupt; under Wine the console's Ctrl-C "
                     "is tested at a terminal";
@@ -108,7 +105,7 @@ int NamesBefore(const std::string& dir, const std::string& name) {
   return before;
 }
 
-TEST(Faults, DISABLED_DirectoryWhoseListingFailsIsReportedAndNothingInItIsDeleted) {
+TEST(Faults, DirectoryWhoseListingFailsIsReportedAndNothingInItIsDeleted) {
   struct Case {
     std::string what;
     Names entries;
