@@ -49,23 +49,30 @@ std::string CleanScreen(std::string_view raw) {
 // Natively: a pseudo terminal the program reads its keys from.
 class PtyRun : public TerminalRun {
  public:
-  PtyRun(const ScopedTree& dir, const std::vector<std::string>& args) {
+  PtyRun(const ScopedTree& dir, const std::vector<std::string>& args, bool controlling) {
     std::vector<std::string> command = CommandFor(TheTarget().kelvo, args);
     std::vector<std::string> env = TerminalEnvironment();
     std::vector<char*> argv = CStrings(command);
     std::vector<char*> envp = CStrings(env);
     struct winsize size = {50, 200, 0, 0};
     char slaveName[256];
-    pid_ = forkpty(&master_, slaveName, nullptr, &size);
+    // The slave opened apart is never a controlling terminal: the child
+    // gets a session of its own without one.
+    if (!controlling && openpty(&master_, &slave_, slaveName, nullptr, &size) != 0)
+      throw std::runtime_error("openpty failed");
+    pid_ = controlling ? forkpty(&master_, slaveName, nullptr, &size) : fork();
     if (pid_ == 0) {
+      if (!controlling && (setsid() < 0 || dup2(slave_, 0) < 0 || dup2(slave_, 1) < 0 ||
+                           dup2(slave_, 2) < 0 || close(slave_) != 0 || close(master_) != 0))
+        _exit(126);
       if (chdir(dir.path().c_str()) != 0) _exit(126);
       execvpe(argv[0], argv.data(), envp.data());
       _exit(127);
     }
-    if (pid_ < 0) throw std::runtime_error("forkpty failed");
+    if (pid_ < 0) throw std::runtime_error("fork failed");
     fcntl(master_, F_SETFL, O_NONBLOCK);
     // The terminal's mode is the slave side's; the master has its own.
-    slave_ = open(slaveName, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (controlling) slave_ = open(slaveName, O_RDWR | O_NOCTTY | O_CLOEXEC);
   }
 
   ~PtyRun() override {
@@ -74,7 +81,7 @@ class PtyRun : public TerminalRun {
       waitpid(pid_, nullptr, 0);
     }
     close(slave_);
-    close(master_);
+    if (master_ >= 0) close(master_);
   }
 
   // A key is typed only while the terminal echoes nothing (the program has
@@ -106,10 +113,17 @@ class PtyRun : public TerminalRun {
     return exitCode_;
   }
 
+  void HangUp() override {
+    Pump();
+    close(master_);
+    master_ = -1;
+  }
+
  private:
   void Pump() {
     char buffer[4096];
     ssize_t n;
+    if (master_ < 0) return;
     while ((n = read(master_, buffer, sizeof buffer)) > 0)
       output_.append(buffer, static_cast<size_t>(n));
   }
@@ -143,6 +157,8 @@ class TmuxRun : public TerminalRun {
   }
 
   ~TmuxRun() override { Tmux({"kill-server"}); }
+
+  void HangUp() override { Tmux({"kill-session"}); }
 
   void Type(std::string_view keys) override {
     for (char key : keys) Tmux({"send-keys", "-l", std::string(1, key)});
@@ -198,9 +214,10 @@ int TerminalRun::Finish(double seconds) {
 }
 
 std::unique_ptr<TerminalRun> StartAtTerminal(const ScopedTree& dir,
-                                             const std::vector<std::string>& args) {
+                                             const std::vector<std::string>& args,
+                                             bool controlling) {
   if (UnderWine()) return std::make_unique<TmuxRun>(dir, args);
-  return std::make_unique<PtyRun>(dir, args);
+  return std::make_unique<PtyRun>(dir, args, controlling);
 }
 
 int Occurrences(std::string_view text, std::string_view part) {
