@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -82,7 +83,7 @@ void SleepMilliseconds(long ms) {
 // Starts `argv` with its standard streams on `in`, `out` and `err`; the
 // child's pid, or -1.
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string& cwd, int in, int out, int err, bool noCore) {
+            const std::string& cwd, int in, int out, int err, bool noCore, bool traced = false) {
   std::vector<char*> args = CStrings(argv);
   std::vector<char*> vars = CStrings(env);
   pid_t pid = fork();
@@ -92,6 +93,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     if (noCore && setrlimit(RLIMIT_CORE, &none) != 0) _exit(126);
     if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     if (chdir(cwd.c_str()) != 0) _exit(126);
+    if (traced && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(126);
     execvpe(args[0], args.data(), vars.data());
     _exit(127);
   }
@@ -184,7 +186,7 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
 
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
                                      const std::vector<std::string>& env, const std::string& cwd,
-                                     bool outputPipe)
+                                     bool outputPipe, bool traced)
     : outputPipe_(outputPipe), command_(Joined(argv)) {
   int keys[2];
   if (pipe2(keys, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
@@ -201,7 +203,7 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
     out_ = childOut = AnonymousFile();
   }
   err_ = AnonymousFile();
-  pid_ = Spawn(argv, env, cwd, keys[0], childOut, err_, true);
+  pid_ = Spawn(argv, env, cwd, keys[0], childOut, err_, true, traced);
   close(keys[0]);
   if (outputPipe) close(childOut);
   if (pid_ < 0) throw std::runtime_error(std::string("fork failed: ") + strerror(errno));
