@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -84,7 +85,7 @@ void SleepMilliseconds(long ms) {
 // `ignored`: signals the child starts with set to be ignored.
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
             const std::string& cwd, int in, int out, int err, bool noCore,
-            const std::vector<int>& ignored = {}) {
+            const std::vector<int>& ignored = {}, bool traced = false) {
   std::vector<char*> args = CStrings(argv);
   std::vector<char*> vars = CStrings(env);
   struct sigaction ignore = {};
@@ -104,6 +105,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
       if (sigaction(sig, &ignore, nullptr) != 0) _exit(126);
     if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     if (chdir(cwd.c_str()) != 0) _exit(126);
+    if (traced && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(126);
     execvpe(args[0], args.data(), vars.data());
     _exit(127);
   }
@@ -196,7 +198,8 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
 
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
                                      const std::vector<std::string>& env, const std::string& cwd,
-                                     bool outputPipe, const std::vector<int>& ignored)
+                                     bool outputPipe, const std::vector<int>& ignored,
+                                     bool traced)
     : outputPipe_(outputPipe), command_(Joined(argv)) {
   int keys[2];
   if (pipe2(keys, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
@@ -213,7 +216,7 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
     out_ = childOut = AnonymousFile();
   }
   err_ = AnonymousFile();
-  pid_ = Spawn(argv, env, cwd, keys[0], childOut, err_, true, ignored);
+  pid_ = Spawn(argv, env, cwd, keys[0], childOut, err_, true, ignored, traced);
   close(keys[0]);
   if (outputPipe) close(childOut);
   if (pid_ < 0) throw std::runtime_error(std::string("fork failed: ") + strerror(errno));

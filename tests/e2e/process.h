@@ -53,12 +53,13 @@ std::string TemporaryRoot();
 // With `outputPipe` standard output is instead a pipe of one page that the
 // test reads only in Finish, so the child can be caught blocked writing.
 // The signals in `ignored` are set to be ignored when the child starts, as
-// nohup and a shell's background job leave them.
+// nohup and a shell's background job leave them. A `traced` child (natively
+// only) stops at its start until SignalAtCall.
 class BackgroundProcess {
  public:
   BackgroundProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                     const std::string& cwd, bool outputPipe = false,
-                    const std::vector<int>& ignored = {});
+                    const std::vector<int>& ignored = {}, bool traced = false);
   // Kills and reaps a child still running.
   ~BackgroundProcess();
   BackgroundProcess(const BackgroundProcess&) = delete;
@@ -79,6 +80,11 @@ class BackgroundProcess {
   // Waits until the child has ended, neither reaping it nor reading its
   // output; false after `seconds`.
   bool WaitUntilEnded(double seconds);
+  // For a traced child: runs it until its main thread first enters system
+  // call `call` (a SYS_ number), sends that thread `sig` there and lets the
+  // child go on untraced: the signal comes while the call is under way, and
+  // arrives as it returns. False when the child ended first.
+  bool SignalAtCall(long call, int sig);
   // What the child has written so far, without waiting for more.
   std::string OutputSoFar();
   // Closes the key pipe and waits for the end, reading the output pipe

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -231,6 +232,42 @@ TEST(Stops, InterruptWhileAWriteIsBlockedEndsTheRunWithoutWaitingForTheWrite) {
   int status = 0;
   RunResult run = kelvo.Finish(kRunSeconds, &status);
   ExpectNothingGoneUnannounced(tree, kPairs, run, status, true, SIGINT, true);
+}
+
+TEST(Stops, InterruptDuringADeletionOrDirectoryChangeStopsTheRunRightAfterIt) {
+  if (UnderWine())
+    GTEST_SKIP() << "signals are the POSIX build's interrupt; under Wine the console's Ctrl-C "
+                    "is tested at a terminal";
+  // The interrupt comes while the step is under way, inside the stop gate:
+  // the step is finished, and then the run stops at once, every line it
+  // wrote before the step out, the failure to delete A.EXE among them.
+  const struct {
+    Names entries;
+    std::vector<std::string> args;
+    long call;
+    Names left;
+  } cases[] = {
+      {{"A.PAS", "A.EXE=1", "A.TPU=22"}, {"/N", "/Y"}, SYS_unlinkat, {"A.PAS", "A.TPU"}},
+      {{"A.PAS", "ro:A.EXE=1", "SUB/B.PAS", "SUB/B.EXE=22"},
+       {"/S", "/N", "/Y"},
+       SYS_fchdir,
+       {"A.EXE", "A.PAS", "SUB/", "SUB/B.EXE", "SUB/B.PAS"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.call == SYS_unlinkat ? "at the deletion" : "at the change into SUB");
+    ScopedTree tree(c.entries);
+    BackgroundProcess kelvo(CommandFor(TheTarget().kelvo, c.args), ChildEnvironment(), tree.path(),
+                            false, {}, true);
+    ASSERT_TRUE(kelvo.SignalAtCall(c.call, SIGINT)) << "ended before the call, or not traced";
+    int status = 0;
+    RunResult run = kelvo.Finish(kRunSeconds, &status);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "exit " << run.exitCode;
+    Transcript expected;
+    expected.Banner().Offer(tree, "A.EXE", 0);
+    if (c.call == SYS_fchdir) expected.CannotRemove(tree, "A.EXE");
+    EXPECT_TRUE(SameOutput(run, expected.Line("").Line("Программа остановлена по Ctrl-Break.")));
+    EXPECT_EQ(tree.Left(), c.left);
+  }
 }
 
 }  // namespace

@@ -51,24 +51,32 @@ class PtyRun : public TerminalRun {
  public:
   PtyRun(const ScopedTree& dir, const std::vector<std::string>& args,
          const TerminalStreams& streams) {
+    const bool controlling = streams.controlling;
     std::vector<std::string> command = CommandFor(TheTarget().kelvo, args);
     std::vector<std::string> env = TerminalEnvironment();
     std::vector<char*> argv = CStrings(command);
     std::vector<char*> envp = CStrings(env);
     struct winsize size = {50, 200, 0, 0};
     char slaveName[256];
-    pid_ = forkpty(&master_, slaveName, nullptr, &size);
+    // The slave opened apart is never a controlling terminal: the child
+    // gets a session of its own without one.
+    if (!controlling && openpty(&master_, &slave_, slaveName, nullptr, &size) != 0)
+      throw std::runtime_error("openpty failed");
+    pid_ = controlling ? forkpty(&master_, slaveName, nullptr, &size) : fork();
     if (pid_ == 0) {
+      if (!controlling && (setsid() < 0 || dup2(slave_, 0) < 0 || dup2(slave_, 1) < 0 ||
+                           dup2(slave_, 2) < 0 || close(slave_) != 0 || close(master_) != 0))
+        _exit(126);
       if (chdir(dir.path().c_str()) != 0) _exit(126);
       if (!streams.outputFile.empty() && !RedirectTo(streams.outputFile, 1)) _exit(126);
       if (!streams.errorFile.empty() && !RedirectTo(streams.errorFile, 2)) _exit(126);
       execvpe(argv[0], argv.data(), envp.data());
       _exit(127);
     }
-    if (pid_ < 0) throw std::runtime_error("forkpty failed");
+    if (pid_ < 0) throw std::runtime_error("fork failed");
     fcntl(master_, F_SETFL, O_NONBLOCK);
     // The terminal's mode is the slave side's; the master has its own.
-    slave_ = open(slaveName, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (controlling) slave_ = open(slaveName, O_RDWR | O_NOCTTY | O_CLOEXEC);
   }
 
   ~PtyRun() override {
@@ -77,7 +85,7 @@ class PtyRun : public TerminalRun {
       waitpid(pid_, nullptr, 0);
     }
     close(slave_);
-    close(master_);
+    if (master_ >= 0) close(master_);
   }
 
   // A key is typed only while the terminal echoes nothing (the program has
@@ -109,6 +117,12 @@ class PtyRun : public TerminalRun {
     return exitCode_;
   }
 
+  void HangUp() override {
+    Pump();
+    close(master_);
+    master_ = -1;
+  }
+
  private:
   // In the child, before exec: async-signal-safe calls only.
   static bool RedirectTo(const std::string& file, int stream) {
@@ -119,6 +133,7 @@ class PtyRun : public TerminalRun {
   void Pump() {
     char buffer[4096];
     ssize_t n;
+    if (master_ < 0) return;
     while ((n = read(master_, buffer, sizeof buffer)) > 0)
       output_.append(buffer, static_cast<size_t>(n));
   }
@@ -160,6 +175,8 @@ class TmuxRun : public TerminalRun {
   }
 
   ~TmuxRun() override { Tmux({"kill-server"}); }
+
+  void HangUp() override { Tmux({"kill-session"}); }
 
   void Type(std::string_view keys) override {
     for (char key : keys) Tmux({"send-keys", "-l", std::string(1, key)});

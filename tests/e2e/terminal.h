@@ -24,6 +24,8 @@ class TerminalRun {
   virtual std::string Screen() = 0;
   // The exit code once the program has ended.
   virtual std::optional<int> Ended() = 0;
+  // Closes the terminal, as its window is closed.
+  virtual void HangUp() = 0;
 
   // Waits until the screen shows `utf8` `count` times; false after `seconds`.
   bool WaitFor(std::string_view utf8, int count = 1, double seconds = 10);
@@ -36,9 +38,13 @@ class TerminalRun {
 struct TerminalStreams {
   std::string outputFile;
   std::string errorFile;
+  bool controlling = true;
 };
 
 // Starts the build under test in `dir` at a terminal 200 columns wide.
+// Natively, unless `streams.controlling`, the terminal is one the program was handed
+// and not started in: hung up, it sends no signal, and every write to it
+// fails from then on.
 std::unique_ptr<TerminalRun> StartAtTerminal(const ScopedTree& dir,
                                              const std::vector<std::string>& args = {},
                                              const TerminalStreams& streams = {});

@@ -110,6 +110,19 @@ TEST(Terminal, QuestionsAreShownWhereTheKeysAreTypedWhenOutputGoesToAFile) {
   }
 }
 
+TEST(Terminal, TerminalClosedWhileTheStartQuestionWaitsEndsTheRunAsOutputThatFailed) {
+  if (UnderWine()) GTEST_SKIP() << "a closed Wine console ends the program by a signal of its own";
+  // Nobody reads the answer, the summary or anything after: the run ends as
+  // a run whose output failed, not as one that went well.
+  ScopedTree tree({"A.PAS", "A.EXE=exe"});
+  const Names all = tree.Left();
+  std::unique_ptr<TerminalRun> run = StartAtTerminal(tree, {}, {"", "", false});
+  ASSERT_TRUE(run->WaitFor("Будет удаление файлов, Вы уверены ? Y/N:")) << run->Screen();
+  run->HangUp();
+  EXPECT_EQ(run->Finish(), 2);
+  EXPECT_EQ(tree.Left(), all);
+}
+
 TEST(Terminal, NamesThatLookAlikeOrHoldControlsAreQuotedToReadBackAsTheirBytes) {
   // x<CR>y.bak, x<LF>y.bak and x?y.bak are three files: shown alike, the
   // question about one reads as the question about another. A C1 control

@@ -347,7 +347,21 @@ TEST(RuleFile, MasksAreKeptExactlyAndCutToTwelveCharacters) {
       {"файлы.pas\r\n*.OBJ", {"файлы.p", "*.OBJ"}},
       // In UTF-16 the 😀 straddles the end of the first 4096 bytes read.
       {std::string(2044, 'A') + "\r\n😀x", {std::string(12, 'A'), "😀x"}},
+      // Here the first read ends right after the 😀, its low half the last.
+      {std::string(2043, 'A') + "\r\n😀x", {std::string(12, 'A'), "😀x"}},
   });
+}
+
+TEST(RuleFile, LoneSurrogatesInUtf16AreReadAsReplacementCharacters) {
+  // Utf16WithMark turns the UTF-8 form of a surrogate into that code unit:
+  // a high one alone, a low one alone, the two halves the wrong way round
+  // (the high one last in the file).
+  const std::string text = "\xED\xA0\x80x\r\n\xED\xB0\x80\r\n\xED\xB0\x80\xED\xA0\x80";
+  const std::string replacement = "\xEF\xBF\xBD";
+  for (bool bigEndian : {false, true})
+    EXPECT_EQ(Masks(*Utf16WithMark(text, bigEndian)),
+              (Texts{replacement + "x", replacement, replacement + replacement}))
+        << (bigEndian ? "big-endian" : "little-endian");
 }
 
 TEST(RuleFile, OnlyTheFirstThirtyLinesAreRead) {
