@@ -263,18 +263,18 @@ int main(int argc, char** argv) {
   char* fuseArgv[] = {argv[0], "-o", "fsname=faultfs,subtype=faultfs", NULL};
   struct fuse_args args = FUSE_ARGS_INIT(3, fuseArgv);
   struct fuse* fs = fuse_new(&args, &operations, sizeof operations, NULL);
-  if (fs == NULL) return 1;
-  if (fuse_mount(fs, mountpoint) != 0) {
-    fuse_destroy(fs);
-    return 1;
+  int result = 1;
+  if (fs != NULL && fuse_mount(fs, mountpoint) == 0) {
+    fuse_set_signal_handlers(fuse_get_session(fs));
+    struct fuse_loop_config* loop = fuse_loop_cfg_create();
+    fuse_loop_cfg_set_max_threads(loop, 16);
+    result = fuse_loop_mt(fs, loop) == 0 ? 0 : 1;
+    fuse_loop_cfg_destroy(loop);
+    fuse_remove_signal_handlers(fuse_get_session(fs));
+    fuse_unmount(fs);
   }
-  fuse_set_signal_handlers(fuse_get_session(fs));
-  struct fuse_loop_config* loop = fuse_loop_cfg_create();
-  fuse_loop_cfg_set_max_threads(loop, 16);
-  int result = fuse_loop_mt(fs, loop);
-  fuse_loop_cfg_destroy(loop);
-  fuse_remove_signal_handlers(fuse_get_session(fs));
-  fuse_unmount(fs);
-  fuse_destroy(fs);
-  return result == 0 ? 0 : 1;
+  if (fs != NULL) fuse_destroy(fs);
+  // fuse_new adds to the arguments it is given: what it added goes too.
+  fuse_opt_free_args(&args);
+  return result;
 }
