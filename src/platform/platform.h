@@ -119,6 +119,40 @@ std::string Utf16AsNames(std::u16string_view text);
 // `size`: the file's size, read just before it is deleted (0 for a link).
 bool RemoveFile(std::string_view name, int64_t& size);
 
+// Deletions in flight together. Returns true where they may be: round trips
+// are slow here (a share), as for the read-ahead. The sweep overlaps them
+// only where no question waits between them.
+bool OverlapsRemovals();
+
+// Deletes one file as RemoveFile does, or, where removals overlap and the
+// file lies in the current directory, issues its deletion to the workers
+// after the same checks, the file's status read for it. Returns Removed,
+// with `size`, when it was deleted now; Issued, with `size`, when its
+// deletion is in flight (its result comes from NextRemovalDone); Failed when
+// it fails now: every deletion issued before it has finished by then, so
+// that its failure is told after theirs, where a sequential run tells it.
+// A directory that refused a deletion has no more issued: each of its files
+// is then deleted, or fails, in its turn.
+enum class Removal { Removed, Issued, Failed };
+Removal IssueRemoval(std::string_view name, int64_t& size);
+
+// A deletion issued that has finished: the name it was issued by, whether
+// the file was deleted, and its size.
+struct RemovalDone {
+  std::string name;
+  bool removed = false;
+  int64_t size = 0;
+};
+// Returns true with a deletion issued that has finished and was not given
+// back yet, the earliest issued first; with `wait`, waits for one while any
+// is in flight. False when there is none.
+bool NextRemovalDone(bool wait, RemovalDone& done);
+
+// Lets the deletions in flight finish and starts no other: for the break
+// handler, and for a run that ends because its output failed. Safe inside
+// the break handler.
+void SettleRemovals();
+
 // Enters a directory; CurrentDirectory reports where the process stands
 // (a drive root ends in the separator, other directories do not). A descent
 // names the directories it stands in itself and does not ask.
