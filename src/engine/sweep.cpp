@@ -29,7 +29,7 @@ void CannotChangeTo(std::string_view path) {
 
 static void WriteFileLine(std::string_view message, std::string_view name) {
   Write(message);
-  WriteName(JoinPath(run.currentDirText, name));
+  WriteName(JoinPath(PlaceText(), name));
   WriteLine();
 }
 
@@ -199,7 +199,7 @@ void SweepDirectory() {
   // What is missing from a listing cut short could change what the passes
   // find (a derived file equal but for case to one missing).
   if (!ListCurrentDirectory()) {
-    CannotChangeTo(run.currentDirText);
+    CannotChangeTo(PlaceText());
     return;
   }
   // With no question to wait for, the files the passes will delete are

@@ -159,12 +159,24 @@ void SettleRemovals();
 bool ChangeDirectory(std::string_view path);
 std::string CurrentDirectory();
 
+// The text messages name the directory the process stands in by: the path
+// ChangeDirectory was last given (CurrentDirectory before any), and in a
+// descent the top as CurrentDirectory reports it, joined by each name the
+// descent entered below it.
+const std::string& PlaceText();
+
 // The way a descent goes down, held level by level by what identifies each
 // directory, so that it climbs back to exactly the directory it came from,
 // wherever that now lies, and never by a name that may lead elsewhere.
 // BeginDescent takes the current directory as the top; the levels are let
 // go when the process is moved elsewhere by ChangeDirectory, or ends.
 void BeginDescent();
+
+// Returns true with the name of the next subdirectory of the directory the
+// process stands in that a descent tries to enter: one the directory read
+// shows to be plain, in the order of the searches. False once there is none
+// left, or the descent gave this level up.
+bool NextSubdirectory(std::string& name);
 
 // Enters subdirectory `name` of the current directory where a descent may
 // enter it, as MayEnter tells of what it is when it is opened: never through
@@ -179,8 +191,9 @@ Entry EnterSubdirectory(std::string_view name);
 // from. Gone: that directory is there no more by its name; Unproven: what is
 // there cannot be reached or proven to be it. Either way the process stands
 // in no known directory and that level is given up too: the next call
-// climbs on to the level above it.
-enum class Climb { Back, Gone, Unproven };
+// climbs on to the level above it. AtTop: the descent entered nothing it
+// has not left.
+enum class Climb { Back, Gone, Unproven, AtTop };
 Climb LeaveSubdirectory();
 
 // From now on a directory listed also has its subdirectories listed ahead,

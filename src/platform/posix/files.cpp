@@ -160,7 +160,7 @@ bool ChangeDirectory(std::string_view path) {
     if (chdir(target.c_str()) != 0) return false;
   }
   ForgetListings();
-  ForgetPlaces();
+  ForgetPlaces(path);
   TrackChange(target);
   return true;
 }

@@ -171,7 +171,7 @@ bool ChangeDirectory(std::string_view path) {
   if (trackedDirectory.empty()) trackedDirectory = CurrentDirectory();
   if (!SetAnyCurrentDirectory(std::string(path).c_str())) return false;
   ForgetListings();
-  ForgetPlaces();
+  ForgetPlaces(path);
   TrackChange(path);
   return true;
 }
