@@ -62,6 +62,10 @@ bool ListedBefore(const ListedEntry& a, const ListedEntry& b);
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry);
 // What the system drops from the end of a name it is given literally.
 extern const std::string_view kDroppedAtNameEnd;
+// True where the system's calls would take the listed name `name` for
+// another: on Windows one that ends in a dot or a space, which they drop, so
+// that " .." is the directory itself and "x." is "x". Never on POSIX.
+bool NameReadAsAnother(std::string_view name);
 
 // --- The shared engine -----------------------------------------------------
 
@@ -107,14 +111,16 @@ bool CurrentAttributes(const Listing& listing, ListedEntry& entry);
 // False when the directory read alone shows that the entry cannot pass.
 bool MayPassFilter(const ListedEntry& entry, uint32_t attrSet);
 
-// The one test of a directory a descent may enter, on both builds and for
-// the read-ahead alike, made on what the directory is when it is entered:
-// its attributes are exactly the directory bit. A link, a mount point, a
+// The one test of a directory's attributes a descent may enter, on both
+// builds and for the read-ahead alike, made on what the directory is when it
+// is entered: they are exactly the directory bit. A link, a mount point, a
 // read-only, hidden or system directory, and one with any other bit, is not.
+// The descent asks it through Way::Admits, which also knows where it stands.
 inline bool MayEnter(uint32_t attributes) { return attributes == kAttrDirectory; }
 
 // The read alone shows a plain subdirectory, one a descent may enter: what
 // is read ahead.
 inline bool ListedAsSubdirectory(const ListedEntry& entry) {
-  return entry.typeKnown && MayEnter(entry.listedAttributes) && entry.name[0] != '.';
+  return entry.typeKnown && MayEnter(entry.listedAttributes) && entry.name[0] != '.' &&
+         !NameReadAsAnother(entry.name);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/listing.h"
 #include "platform/core/readahead.h"
 
 struct PlaceBase {
@@ -34,4 +35,17 @@ struct Way {
   // The top is made anew unless it is all there is: the sweep before the
   // descent knew it, with the subdirectories its listing asked for.
   bool NeedsTop() const { return levels.size() != 1 || lost; }
+
+  // Whether the directory below the last level, with these attributes and
+  // this identity, may be entered, as read when it is opened: Entered where
+  // MayEnter lets it; PassedOver where it does not; Refused where it is one
+  // of the levels the descent stands in or below, which a name the system
+  // reads as "." or "..", or a directory bound under itself, would lead back
+  // to, and the descent would go round for ever.
+  Entry Admits(uint32_t attributes, const DirectoryStamp& stamp) const {
+    if (!MayEnter(attributes)) return Entry::PassedOver;
+    for (const Place& level : levels)
+      if (level.stamp.SameDirectory(stamp)) return Entry::Refused;
+    return Entry::Entered;
+  }
 };

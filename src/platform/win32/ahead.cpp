@@ -54,7 +54,8 @@ bool ReadSubdirectoryAhead(const AheadDirectory& parent, const std::string& name
 bool ReadFileAhead(const AheadDirectory&, const std::string&, uint32_t&, int64_t&) { return false; }
 
 bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name) {
-  return DeleteFileA(JoinPath(parent.path, name).c_str()) != 0;
+  std::string literal = LiteralPath(JoinPath(parent.path, name));
+  return !literal.empty() && DeleteFileA(literal.c_str()) != 0;
 }
 
 AheadParent HereForAhead() {

@@ -99,7 +99,10 @@ void BeginDescent() {
 
 Entry EnterSubdirectory(std::string_view name) {
   Place* here = Here();
-  if (here == nullptr || name.find('\0') != std::string_view::npos) return Entry::Refused;
+  // A name the A functions would cut short leads elsewhere, and so would
+  // every name relative to it once it were the current directory.
+  if (here == nullptr || name.find('\0') != std::string_view::npos || NameReadAsAnother(name))
+    return Entry::Refused;
   Place level;
   level.name.assign(name);
   // What it is now, the link or mount point itself and not what it leads
@@ -115,7 +118,8 @@ Entry EnterSubdirectory(std::string_view name) {
   if (found == Found::Yes) attributes |= GetFileAttributesA(level.name.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT;
   constexpr DWORD kPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
   if (found != Found::Yes || (attributes & kPlain) != FILE_ATTRIBUTE_DIRECTORY) return Entry::Refused;
-  if (!MayEnter(attributes)) return Entry::PassedOver;
+  Entry admitted = way.Admits(attributes, level.stamp);
+  if (admitted != Entry::Entered) return admitted;
   bool moved;
   {
     StopGate gate;
