@@ -247,8 +247,6 @@ bool ReachDirectoryOf(std::string_view path, std::string& dirPath) {
     int32_t i = FindLiteral(listing, name);
     if (i < 0) return false;
     ListedEntry& entry = listing.entries[i];
-    // A directory the system would take for another is never searched in.
-    if (NameReadAsAnother(entry.name)) return false;
     if (!CurrentAttributes(listing, entry) || entry.attributes != kAttrDirectory) return false;
     dirPath.append(entry.name).push_back(JoinSeparator());
     rest.remove_prefix(end + 1);

@@ -62,10 +62,6 @@ bool ListedBefore(const ListedEntry& a, const ListedEntry& b);
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry);
 // What the system drops from the end of a name it is given literally.
 extern const std::string_view kDroppedAtNameEnd;
-// True where the system's calls would take the listed name `name` for
-// another: on Windows one that ends in a dot or a space, which they drop, so
-// that " .." is the directory itself and "x." is "x". Never on POSIX.
-bool NameReadAsAnother(std::string_view name);
 
 // --- The shared engine -----------------------------------------------------
 
@@ -121,6 +117,5 @@ inline bool MayEnter(uint32_t attributes) { return attributes == kAttrDirectory;
 // The read alone shows a plain subdirectory, one a descent may enter: what
 // is read ahead.
 inline bool ListedAsSubdirectory(const ListedEntry& entry) {
-  return entry.typeKnown && MayEnter(entry.listedAttributes) && entry.name[0] != '.' &&
-         !NameReadAsAnother(entry.name);
+  return entry.typeKnown && MayEnter(entry.listedAttributes) && entry.name[0] != '.';
 }

@@ -18,9 +18,6 @@
 // As Windows does, so that a rule's derived word "." names "hello" for hello.c.
 const std::string_view kDroppedAtNameEnd = ".";
 
-// The kernel takes every name as it is.
-bool NameReadAsAnother(std::string_view) { return false; }
-
 namespace {
 
 uint64_t BigEndian(uint64_t bytes) {

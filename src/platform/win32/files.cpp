@@ -104,14 +104,15 @@ std::string LiteralPath(std::string_view path) {
     literal = !NameReadAsAnother(path.substr(start, end - start));
     start = end + 1;
   }
-  if (literal) return std::string(path);
+  bool full = path.starts_with("\\\\") || (path.size() > 2 && path[1] == ':' && path[2] == '\\');
+  if (literal && (full || !StandsByLiteralPathOnly())) return std::string(path);
   // Relative names are taken from where the process stands, as the descent
   // knows it: the system's own text of the current directory is cut short
-  // past MAX_PATH.
-  bool full = path.starts_with("\\\\") || (path.size() > 2 && path[1] == ':' && path[2] == '\\');
+  // past MAX_PATH, and where it holds such a name, it is cut short too.
   Place* here = full ? nullptr : Here();
   if (!full && (here == nullptr || here->path.empty())) return {};
-  std::string whole = full ? std::string(path) : JoinPath(here->path, path);
+  std::string whole = full || path.empty() ? std::string(full ? path : here->path)
+                                           : JoinPath(here->path, path);
   // The prefixed form takes no "/", "." or "..": only names as listed.
   if (whole.find('/') != std::string::npos || whole.find("\\.\\") != std::string::npos ||
       whole.find("\\..\\") != std::string::npos || whole.size() < 3)
@@ -140,7 +141,7 @@ namespace {
 bool PlainDirectoriesAlong(const std::string& dirPath) {
   for (size_t end = dirPath.find('\\'); end != std::string::npos;
        end = dirPath.find('\\', end + 1)) {
-    DWORD attributes = GetFileAttributesA(dirPath.substr(0, end).c_str());
+    DWORD attributes = GetFileAttributesA(LiteralPath(dirPath.substr(0, end)).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
       return false;

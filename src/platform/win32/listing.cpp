@@ -49,7 +49,8 @@ bool ReadEntries(const std::string& pattern, uint32_t epoch, std::vector<ListedE
 }
 
 bool ReadDirectory(Listing& listing) {
-  return ReadEntries(listing.path + "*", attributeEpoch, listing.entries);
+  std::string pattern = LiteralPath(listing.path + "*");
+  return !pattern.empty() && ReadEntries(pattern, attributeEpoch, listing.entries);
 }
 
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
