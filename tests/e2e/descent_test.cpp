@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "expect.h"
@@ -65,6 +66,36 @@ TEST(Descent, DotReadOnlyAndLinkedDirectoriesAreNeverEntered) {
             (Names{".cache/", ".cache/C.EXE", ".cache/C.PAS", "A.PAS", "OUT->" + outside.path(),
                    "RO/", "RO/R.EXE", "RO/R.PAS", "SUB/", "SUB/S.PAS", "SUB/UP->.."}));
   EXPECT_EQ(outside.Left(), outsideBefore);
+}
+
+TEST(Descent, NamesEndingInADotOrASpaceAreTakenAsTheyAreListed) {
+  // The Windows calls drop the dots and spaces that end a name: " .." would
+  // be the directory itself, entered again and again until memory ran out,
+  // "x." would be "x", its files offered by names that lead to x's, and
+  // deleting "keep." would delete "keep". Each is cleaned as itself, on
+  // both builds.
+  ScopedTree tree({"a.bak=1", " ../a.bak=22", " ../ ../n.bak=333", "x/xfile.bak=4444",
+                   "x./xfile.bak=55555", "keep=k", "keep.=666666"});
+  RunResult run = RunKelvo(tree, RunOptions()
+                                     .WithArgs({"/S", "/N", "/Y"})
+                                     .WithCompanions({"KELVO.TAB=keep.\r\n"}));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const std::string bak = UnderWine() ? ".BAK" : ".bak";
+  std::vector<std::string> below = {" ..", "x", "x."};
+  auto expected = [&] {
+    Transcript t = Transcript().Banner().Offer(tree, "keep.", 0).Offer(tree, "a" + bak, 0);
+    for (const std::string& dir : below) {
+      t.Offer(tree, dir + (dir == " .." ? "/a" : "/xfile") + bak, 0);
+      if (dir == " ..") t.Offer(tree, " ../ ../n" + bak, 0);
+    }
+    return t.Summary(21);
+  };
+  // Wine lists siblings in the order its file system keeps them.
+  while (UnderWine() && MaskFreed(run.out) != expected().bytes() &&
+         std::next_permutation(below.begin(), below.end())) {
+  }
+  EXPECT_TRUE(SameOutput(run, expected()));
+  EXPECT_EQ(tree.Left(), (Names{" ../", " ../ ../", "keep", "x./", "x/"}));
 }
 
 TEST(Descent, BindMountInsideTheTreeIsNeitherEnteredNorSearchedByAMask) {

@@ -107,10 +107,11 @@ bool CurrentAttributes(const Listing& listing, ListedEntry& entry);
 // False when the directory read alone shows that the entry cannot pass.
 bool MayPassFilter(const ListedEntry& entry, uint32_t attrSet);
 
-// The one test of a directory a descent may enter, on both builds and for
-// the read-ahead alike, made on what the directory is when it is entered:
-// its attributes are exactly the directory bit. A link, a mount point, a
+// The one test of a directory's attributes a descent may enter, on both
+// builds and for the read-ahead alike, made on what the directory is when it
+// is entered: they are exactly the directory bit. A link, a mount point, a
 // read-only, hidden or system directory, and one with any other bit, is not.
+// The descent asks it through Way::Admits, which also knows where it stands.
 inline bool MayEnter(uint32_t attributes) { return attributes == kAttrDirectory; }
 
 // The read alone shows a plain subdirectory, one a descent may enter: what

@@ -144,4 +144,17 @@ struct Way {
     if (lost) levels.back().subdirectories.End();
     return climb;
   }
+
+  // Whether the directory below the last level, with these attributes and
+  // this identity, may be entered, as read when it is opened: Entered where
+  // MayEnter lets it; PassedOver where it does not; Refused where it is one
+  // of the levels the descent stands in or below, which a name the system
+  // reads as "." or "..", or a directory bound under itself, would lead back
+  // to, and the descent would go round for ever.
+  Entry Admits(uint32_t attributes, const DirectoryStamp& stamp) const {
+    if (!MayEnter(attributes)) return Entry::PassedOver;
+    for (const Place& level : levels)
+      if (level.stamp.SameDirectory(stamp)) return Entry::Refused;
+    return Entry::Entered;
+  }
 };

@@ -114,7 +114,8 @@ Entry EnterSubdirectory(std::string_view name) {
   if (!S_ISDIR(st.st_mode)) return Entry::Refused;
   level.stamp = StampOf(st, level.mount);
   bool sameMount = SameMount(here->mount, level.mount, level.fd.get());
-  if (!MayEnter(DirectoryAttributes(st, sameMount, level.name))) return Entry::PassedOver;
+  Entry admitted = way.Admits(DirectoryAttributes(st, sameMount, level.name), level.stamp);
+  if (admitted != Entry::Entered) return admitted;
   level.askedIn = here->aheadGroup;
   {
     StopGate gate;

@@ -19,7 +19,7 @@ namespace {
 // deleted while it is open (no FILE_SHARE_DELETE): the link or mount point
 // itself, never what it leads to.
 HANDLE OpenHeld(const std::string& path, DirectoryStamp& stamp, uint32_t& attributes) {
-  HANDLE handle = CreateFileA(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  HANDLE handle = CreateFileA(LiteralPath(path).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle != INVALID_HANDLE_VALUE && !StampOfHandle(handle, stamp, attributes)) {
@@ -42,7 +42,7 @@ bool ReadSubdirectoryAhead(const AheadDirectory& parent, const std::string& name
   uint32_t attributes = 0;
   HANDLE handle = OpenHeld(path, stamp, attributes);
   if (handle == INVALID_HANDLE_VALUE) return false;
-  bool whole = MayEnter(attributes) && ReadEntries(JoinPath(path, "*"), epoch, entries);
+  bool whole = MayEnter(attributes) && ReadEntries(LiteralPath(JoinPath(path, "*")), epoch, entries);
   CloseHandle(handle);
   if (!whole) return false;
   itself = std::make_shared<AheadDirectory>(AheadDirectory{std::move(path)});
@@ -54,7 +54,8 @@ bool ReadSubdirectoryAhead(const AheadDirectory& parent, const std::string& name
 bool ReadFileAhead(const AheadDirectory&, const std::string&, uint32_t&, int64_t&) { return false; }
 
 bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name) {
-  return DeleteFileA(JoinPath(parent.path, name).c_str()) != 0;
+  std::string literal = LiteralPath(JoinPath(parent.path, name));
+  return !literal.empty() && DeleteFileA(literal.c_str()) != 0;
 }
 
 // A share's server makes a directory's deletions together; each is made by

@@ -47,6 +47,10 @@ Found IdentityOf(const char* path, bool linkItself, DirectoryStamp& stamp) {
   return found;
 }
 
+// How `level` is named to the system to be proven: "." where the process
+// stands in it, unless relative names there lead elsewhere.
+std::string ProofOf(const Place& level) { return level.literalOnly ? LiteralPath(level.path) : "."; }
+
 // Changes to `path` and proves that the process stands in `level` then.
 Climb StepTo(const char* path, const Place& level) {
   DirectoryStamp here;
@@ -60,7 +64,7 @@ Climb StepTo(const char* path, const Place& level) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Climb::Gone
                                                                            : Climb::Unproven;
   }
-  Found found = IdentityOf(".", false, here);
+  Found found = IdentityOf(ProofOf(level).c_str(), false, here);
   if (found != Found::Yes) return found == Found::Gone ? Climb::Gone : Climb::Unproven;
   return here.SameDirectory(level.stamp) ? Climb::Back : Climb::Unproven;
 }
@@ -68,8 +72,10 @@ Climb StepTo(const char* path, const Place& level) {
 // Stands in way.levels[target] again, reached from the top by the names taken.
 Climb ComeDown(size_t target) {
   Climb climb = Climb::Back;
-  for (size_t i = 0; i <= target && climb == Climb::Back; ++i)
-    climb = StepTo(way.levels[i].name.c_str(), way.levels[i]);
+  for (size_t i = 0; i <= target && climb == Climb::Back; ++i) {
+    const Place& level = way.levels[i];
+    climb = StepTo((level.literalOnly ? LiteralPath(level.path) : level.name).c_str(), level);
+  }
   return climb;
 }
 
@@ -96,6 +102,10 @@ void ForgetPlaces(std::string_view as) { way.MovedTo(as); }
 
 const std::string& PlaceText() { return way.Text(); }
 
+bool StandsByLiteralPathOnly() {
+  return !way.lost && !way.levels.empty() && way.levels.back().literalOnly;
+}
+
 void BeginDescent() {
   if (way.NeedsTop()) MakeTop();
   way.BeginAtTop();
@@ -109,35 +119,43 @@ Entry EnterSubdirectory(std::string_view name) {
   LeavingDirectory();
   Place level;
   level.name.assign(name);
+  if (!here->path.empty()) level.path = JoinPath(here->path, level.name);
+  // A name the A functions would cut short leads elsewhere, and so would
+  // every name relative to it once it were the current directory: such a
+  // directory, and all below it, is named by its whole path, as it is.
+  level.literalOnly = here->literalOnly || NameReadAsAnother(name);
+  std::string reach = level.literalOnly ? LiteralPath(level.path) : level.name;
+  if (reach.empty()) return Entry::Refused;
   // What it is now, the link or mount point itself and not what it leads
   // to: one made read-only, a link or a junction since it was listed is
   // not entered.
   uint32_t attributes = 0;
-  Found found = Look(level.name.c_str(), true, level.stamp, attributes);
+  Found found = Look(reach.c_str(), true, level.stamp, attributes);
   // Gone: nothing is left there to clean. A link or junction in its place
   // cannot be reached as it was found, and is said so. The attributes of
   // the name are asked as well: a system may open a link as what it leads
   // to (Wine does) and show no reparse point on the handle.
   if (found == Found::Gone) return Entry::PassedOver;
-  if (found == Found::Yes) attributes |= GetFileAttributesA(level.name.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT;
+  if (found == Found::Yes) attributes |= GetFileAttributesA(reach.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT;
   constexpr DWORD kPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
   if (found != Found::Yes || (attributes & kPlain) != FILE_ATTRIBUTE_DIRECTORY) return Entry::Refused;
-  if (!MayEnter(attributes)) return Entry::PassedOver;
+  Entry admitted = way.Admits(attributes, level.stamp);
+  if (admitted != Entry::Entered) return admitted;
   bool moved;
   {
     StopGate gate;
-    moved = SetAnyCurrentDirectory(level.name.c_str());
+    moved = SetAnyCurrentDirectory(reach.c_str());
   }
   if (!moved) return Entry::Refused;
   DirectoryStamp inside;
-  if (IdentityOf(".", false, inside) != Found::Yes || !inside.SameDirectory(level.stamp)) {
+  if (IdentityOf(ProofOf(level).c_str(), false, inside) != Found::Yes ||
+      !inside.SameDirectory(level.stamp)) {
     // Swapped meanwhile: back to where the search was made, by identity,
     // or no further step down until a climb finds the way again.
     way.lost = ComeDown(way.levels.size() - 1) != Climb::Back;
     return Entry::Refused;
   }
   ForgetListings();
-  if (!here->path.empty()) level.path = JoinPath(here->path, level.name);
   level.askedIn = here->aheadGroup;
   way.Push(std::move(level));
   return Entry::Entered;
@@ -146,10 +164,15 @@ Entry EnterSubdirectory(std::string_view name) {
 Climb LeaveSubdirectory() {
   if (way.levels.size() < 2) return Climb::AtTop;
   LeavingDirectory();
+  bool byLiteralPath = way.levels.back().literalOnly;
   way.Pop();
   ForgetListings();
   if (way.levels.front().name.empty()) return way.Climbed(Climb::Unproven);
-  Climb climb = StepTo("..", way.levels.back());
+  // ".." from a directory named only by its whole path would be taken
+  // from the name the system made of it: the way up is named whole too.
+  const Place& up = way.levels.back();
+  std::string upward = !byLiteralPath ? ".." : up.literalOnly ? LiteralPath(up.path) : up.path;
+  Climb climb = upward.empty() ? Climb::Unproven : StepTo(upward.c_str(), up);
   if (climb != Climb::Back) climb = ComeDown(way.levels.size() - 1);
   return way.Climbed(climb);
 }

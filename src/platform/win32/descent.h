@@ -12,6 +12,10 @@
 // the top.
 struct Place : PlaceBase {
   std::string path;  // the whole path, "" where it is not known
+  // Reached by the "\\?\" form of its path only: its name, or one above it,
+  // is one the system would read as another, and so would it read every
+  // name relative to the current directory there.
+  bool literalOnly = false;
 };
 
 // Returns the directory the process stands in, made the top when there is
@@ -20,3 +24,5 @@ Place* Here();
 // Forgets every level: the process was moved elsewhere, to the directory
 // messages name `as`.
 void ForgetPlaces(std::string_view as);
+// True where the process stands in a level that is literalOnly.
+bool StandsByLiteralPathOnly();

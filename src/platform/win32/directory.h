@@ -15,6 +15,18 @@
 // Allocates nothing: the break handler returns through here.
 bool SetAnyCurrentDirectory(const char* path);
 
+// True where the system's calls would take the listed name `name` for
+// another: one that ends in a dot or a space, which they drop, so that " .."
+// is the directory itself and "x." is "x".
+bool NameReadAsAnother(std::string_view name);
+
+// `path` (relative to the current directory, or full) as the system takes
+// it literally: as it is, unless one of its names is one it would read as
+// another (NameReadAsAnother), or it is relative to a directory a descent
+// reached by such a name; then the "\\?\" form of its full path, which the
+// system does not normalise. Returns "" where that form cannot be had.
+std::string LiteralPath(std::string_view path);
+
 // What identifies the file or directory `handle` holds (its volume's serial
 // number and its file index) and its times, with its attributes. Returns
 // false when the system does not say.

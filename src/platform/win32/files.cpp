@@ -97,6 +97,31 @@ void TrackChange(std::string_view target) {
 
 }  // namespace
 
+std::string LiteralPath(std::string_view path) {
+  bool literal = true;
+  for (size_t start = 0; start <= path.size() && literal;) {
+    size_t end = std::min(path.find('\\', start), path.size());
+    literal = !NameReadAsAnother(path.substr(start, end - start));
+    start = end + 1;
+  }
+  bool full = path.starts_with("\\\\") || (path.size() > 2 && path[1] == ':' && path[2] == '\\');
+  if (literal && (full || !StandsByLiteralPathOnly())) return std::string(path);
+  // Relative names are taken from where the process stands, as the descent
+  // knows it: the system's own text of the current directory is cut short
+  // past MAX_PATH, and where it holds such a name, it is cut short too.
+  Place* here = full ? nullptr : Here();
+  if (!full && (here == nullptr || here->path.empty())) return {};
+  std::string whole = full || path.empty() ? std::string(full ? path : here->path)
+                                           : JoinPath(here->path, path);
+  // The prefixed form takes no "/", "." or "..": only names as listed.
+  if (whole.find('/') != std::string::npos || whole.find("\\.\\") != std::string::npos ||
+      whole.find("\\..\\") != std::string::npos || whole.size() < 3)
+    return {};
+  if (whole.starts_with("\\\\?\\")) return whole;
+  if (whole.starts_with("\\\\")) return "\\\\?\\UNC\\" + whole.substr(2);
+  return "\\\\?\\" + whole;
+}
+
 bool SetAnyCurrentDirectory(const char* path) {
   return SetCurrentDirectoryA(path) || SetLongCurrentDirectory(path);
 }
@@ -116,7 +141,7 @@ namespace {
 bool PlainDirectoriesAlong(const std::string& dirPath) {
   for (size_t end = dirPath.find('\\'); end != std::string::npos;
        end = dirPath.find('\\', end + 1)) {
-    DWORD attributes = GetFileAttributesA(dirPath.substr(0, end).c_str());
+    DWORD attributes = GetFileAttributesA(LiteralPath(dirPath.substr(0, end)).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
       return false;
@@ -160,7 +185,8 @@ Removal RemoveOrIssue(std::string_view name, int64_t& size, bool overlap) {
     return Removal::Issued;
   {
     StopGate gate;
-    if (!DeleteFileA(target.c_str())) return Removal::Failed;
+    std::string literal = LiteralPath(target);
+    if (literal.empty() || !DeleteFileA(literal.c_str())) return Removal::Failed;
   }
   if (i >= 0) entry.removed = true;
   return Removal::Removed;

@@ -9,6 +9,12 @@
 
 const std::string_view kDroppedAtNameEnd = ". ";
 
+bool NameReadAsAnother(std::string_view name) {
+  // "." and ".." are what they say; any other name ending so is cut short.
+  if (name.empty() || name == "." || name == "..") return false;
+  return kDroppedAtNameEnd.find(name.back()) != std::string_view::npos;
+}
+
 namespace {
 
 void Note(ListedEntry& entry, uint32_t attributes, DWORD sizeHigh, DWORD sizeLow, uint32_t epoch) {
@@ -43,13 +49,14 @@ bool ReadEntries(const std::string& pattern, uint32_t epoch, std::vector<ListedE
 }
 
 bool ReadDirectory(Listing& listing) {
-  return ReadEntries(listing.path + "*", attributeEpoch, listing.entries);
+  std::string pattern = LiteralPath(listing.path + "*");
+  return !pattern.empty() && ReadEntries(pattern, attributeEpoch, listing.entries);
 }
 
 bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
-  std::string path = listing.path + entry.name;
+  std::string path = LiteralPath(listing.path + entry.name);
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+  if (!path.empty() && GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
     Note(entry, data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow, attributeEpoch);
     return true;
   }
