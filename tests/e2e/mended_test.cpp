@@ -36,6 +36,25 @@ TEST(Mended, MaskWithDirectoryPartDeletesTheFileItFound) {
     std::string sub = UnderWine() ? "SUB\\X.BAK" : "SUB/X.BAK";
     EXPECT_TRUE(SameOutput(run, Opening('Y').Offer(tree, sub, 'Y').Summary(5)));
   }
+
+  // Without questions, on a share, the statuses of the cleaning directory's
+  // files are read ahead: SUB's X.BAK is judged by its own, never by that
+  // of the read-only X.BAK named next. SUB's other files come first, so
+  // that the one of the cleaning directory has been read by then.
+  const std::string s = UnderWine() ? "\\" : "/";
+  constexpr int kBefore = 100;
+  Names entries = {"SUB/X.BAK=inner", "ro:X.BAK=outer"};
+  for (int i = 0; i < kBefore; ++i) entries.push_back("SUB/A" + std::to_string(1000 + i) + ".BAK=1");
+  ScopedTree tree(entries);
+  RunResult run = RunKelvo(tree, RunOptions().WithArgs({"/N", "/Y"}).WithCompanions(
+                                     {"KELVO.TAB=SUB" + s + "*.BAK\r\n*.BAK\r\n",
+                                      "KELVO.EXT=.NONE .X\r\n"}));
+  Transcript expected = Transcript().Banner();
+  for (int i = 0; i < kBefore; ++i)
+    expected.Offer(tree, "SUB" + s + "A" + std::to_string(1000 + i) + ".BAK", 0);
+  expected.Offer(tree, "SUB" + s + "X.BAK", 0).Offer(tree, "X.BAK", 0).CannotRemove(tree, "X.BAK");
+  EXPECT_TRUE(SameOutput(run, expected.Summary(kBefore + 5)));
+  EXPECT_EQ(tree.Left(), (Names{"SUB/", "X.BAK"}));
 }
 
 // A directory outside every tree whose absolute name is short enough for a

@@ -10,7 +10,25 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/listing.h"
+#include "platform/posix/fd.h"
+#include "platform/posix/linux/mounts.h"
+
+void FromStatx(const struct statx& sx, struct stat& st, MountTag& tag) {
+  st = {};
+  st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+  st.st_ino = sx.stx_ino;
+  st.st_mode = sx.stx_mode;
+  st.st_nlink = sx.stx_nlink;
+  st.st_uid = sx.stx_uid;
+  st.st_gid = sx.stx_gid;
+  st.st_size = static_cast<off_t>(sx.stx_size);
+  st.st_ctim = {static_cast<time_t>(sx.stx_ctime.tv_sec), static_cast<long>(sx.stx_ctime.tv_nsec)};
+  st.st_mtim = {static_cast<time_t>(sx.stx_mtime.tv_sec), static_cast<long>(sx.stx_mtime.tv_nsec)};
+  // A kernel older than mount IDs leaves the field as it was.
+  tag.mountKnown = (sx.stx_mask & STATX_MNT_ID) != 0;
+  tag.mount = sx.stx_mnt_id;
+  tag.device = st.st_dev;
+}
 
 namespace {
 
@@ -19,19 +37,7 @@ bool Status(int at, const char* path, int sync, struct stat& st, MountTag& tag) 
   int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (path[0] == '\0' ? AT_EMPTY_PATH : 0);
   struct statx sx;
   if (statx(at, path, flags | sync, STATX_BASIC_STATS | STATX_MNT_ID, &sx) == 0) {
-    st = {};
-    st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
-    st.st_ino = sx.stx_ino;
-    st.st_mode = sx.stx_mode;
-    st.st_nlink = sx.stx_nlink;
-    st.st_uid = sx.stx_uid;
-    st.st_gid = sx.stx_gid;
-    st.st_size = static_cast<off_t>(sx.stx_size);
-    st.st_ctim = {static_cast<time_t>(sx.stx_ctime.tv_sec), static_cast<long>(sx.stx_ctime.tv_nsec)};
-    st.st_mtim = {static_cast<time_t>(sx.stx_mtime.tv_sec), static_cast<long>(sx.stx_mtime.tv_nsec)};
-    tag.mountKnown = (sx.stx_mask & STATX_MNT_ID) != 0;
-    tag.mount = sx.stx_mnt_id;
-    tag.device = st.st_dev;
+    FromStatx(sx, st, tag);
     return true;
   }
   if (errno != ENOSYS) return false;
@@ -53,11 +59,6 @@ bool IdentityWithMount(int fd, struct stat& st, MountTag& tag) {
 
 namespace {
 
-struct MountPoint {
-  dev_t device;
-  std::string path;
-};
-
 // mountinfo writes a space, TAB, newline and backslash in a path as \ooo.
 std::string Unescaped(const std::string& field) {
   std::string path;
@@ -73,17 +74,28 @@ std::string Unescaped(const std::string& field) {
   return path;
 }
 
+}  // namespace
+
+bool ParseMountInfoLine(const char* line, MountPoint& point) {
+  // The mount ID, its parent's, the device, the root of the mount within
+  // its file system, then the mount point.
+  unsigned major = 0, minor = 0;
+  char mountPoint[4096];
+  if (sscanf(line, "%*s %*s %u:%u %*s %4095s", &major, &minor, mountPoint) != 3) return false;
+  point = {makedev(major, minor), Unescaped(mountPoint)};
+  return true;
+}
+
+namespace {
+
 std::vector<MountPoint> ReadMountTable() {
   std::vector<MountPoint> points;
   FILE* table = fopen("/proc/self/mountinfo", "re");
   if (table == nullptr) return points;
   char line[4096];
-  while (fgets(line, sizeof line, table) != nullptr) {
-    unsigned major = 0, minor = 0;
-    char mountPoint[4096];
-    if (sscanf(line, "%*s %*s %u:%u %*s %4095s", &major, &minor, mountPoint) == 3)
-      points.push_back({makedev(major, minor), Unescaped(mountPoint)});
-  }
+  MountPoint point;
+  while (fgets(line, sizeof line, table) != nullptr)
+    if (ParseMountInfoLine(line, point)) points.push_back(point);
   fclose(table);
   return points;
 }
@@ -116,8 +128,7 @@ bool IsMountPointOf(dev_t device, int fd) {
 }  // namespace
 
 bool SameMount(const MountTag& parent, const MountTag& child, int childFd) {
-  if (parent.mountKnown && child.mountKnown) return parent.mount == child.mount;
-  return parent.device == child.device && !IsMountPointOf(child.device, childFd);
+  return SameMountBy(parent, child, [&] { return IsMountPointOf(child.device, childFd); });
 }
 
 DirectoryStamp StampOf(const struct stat& st, const MountTag& mount) {
@@ -131,11 +142,11 @@ DirectoryStamp StampOf(const struct stat& st, const MountTag& mount) {
 }
 
 bool OnMountOf(const MountTag& parent, const MountTag& child, int at, const char* path) {
-  if (parent.mountKnown && child.mountKnown) return parent.mount == child.mount;
-  if (parent.device != child.device) return false;
-  int fd = path[0] == '\0' ? -1 : openat(at, path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  if (path[0] != '\0' && fd < 0) return false;
-  bool same = SameMount(parent, child, fd < 0 ? at : fd);
-  if (fd >= 0) close(fd);
-  return same;
+  // Opened only where the mount table must be asked; what cannot be opened
+  // is taken for a mount point.
+  return SameMountBy(parent, child, [&] {
+    if (path[0] == '\0') return IsMountPointOf(child.device, at);
+    Fd fd(openat(at, path, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    return !fd || IsMountPointOf(child.device, fd.get());
+  });
 }
