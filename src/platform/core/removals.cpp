@@ -146,6 +146,9 @@ Removal IssueRemoval(std::string_view name, int64_t& size) {
 }
 
 void WaitForRemovals() {
+  // Only the main flow issues: with none unfinished there is nothing to
+  // wait for, nor, where no worker ever started, a lock to take.
+  if (unfinished.load() == 0) return;
   AheadLock hold;
   while (unfinished.load() > 0) WaitUntilSettled();
 }
