@@ -36,7 +36,8 @@
 # preview (kelvo /S /N, no key to read, so every file is offered and kept)
 # against `find . -type f` and `fd -u -t f` where installed; the deletion
 # (kelvo /S /N /Y) against sequential `xargs rm -f` and `xargs -P 16 rm -f`
-# of exactly the files the run must delete. Permission checks cost no request
+# of exactly the files the run must delete, with the requests per deleted
+# file and the most deletions the file system saw in flight at once. Permission checks cost no request
 # (share clients answer them from their caches) unless --net-access. Needs
 # root or FUSE rights.
 import argparse
@@ -694,6 +695,7 @@ class LatencyMount:
             raise SystemExit("bench: the latency file system did not end")
         with open(self.stats) as f:
             self.requests = {k: int(v) for k, v in (line.split() for line in f if line.strip())}
+        self.in_flight = self.requests.pop("unlinks-in-flight-at-most", 0)
         os.unlink(self.stats)
         return False
 
@@ -749,6 +751,7 @@ def network_figure(work, args, rng):
                ("xargs -P 16 rm -f", lambda w: rm16, True)]
     times = {name: [] for name, _, _ in previews + deletes}
     requests = {}
+    in_flight = {}
 
     for n in range(args.rounds):
         order = previews if n % 2 == 0 else previews[::-1]
@@ -772,6 +775,7 @@ def network_figure(work, args, rng):
                     t, _ = timed(argv_of(where), where, allowed=KELVO_DONE)
             times[name].append(t)
             requests.setdefault(name, mount.requests)
+            in_flight[name] = max(in_flight.get(name, 0), mount.in_flight)
             after = listing(copy)
             work.remove(copy)
             if after != expected_after:
@@ -800,6 +804,9 @@ def network_figure(work, args, rng):
             for name, _, _ in group:
                 per = sum(requests[name].values()) / max(1, len(model))
                 rows.append((f"  per deleted file, {name}", "", "", f"{per:.2f}") + ("",) * len(SHOWN_REQUESTS))
+            for name, _, _ in group:
+                rows.append((f"  deletions in flight at most, {name}", "", "", str(in_flight.get(name, 0)))
+                            + ("",) * len(SHOWN_REQUESTS))
     widths = [max(len(r[i]) for r in rows + [head]) for i in range(len(head))]
     for r in [head] + rows:
         print("  " + "  ".join(v.ljust(w) for v, w in zip(r, widths)))

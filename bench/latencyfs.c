@@ -124,9 +124,19 @@ static int Releasedir(const char* path, struct fuse_file_info* fi) {
   return 0;
 }
 
+// Deletions served at once, and the most seen: how far a client overlaps them.
+static atomic_long unlinking;
+static atomic_long mostUnlinking;
+
 static int Unlink(const char* path) {
+  long now = atomic_fetch_add(&unlinking, 1) + 1;
+  long most = atomic_load(&mostUnlinking);
+  while (now > most && !atomic_compare_exchange_weak(&mostUnlinking, &most, now)) {
+  }
   Trip(kUnlink);
-  return unlinkat(backing, Rel(path), 0) == 0 ? 0 : -errno;
+  int result = unlinkat(backing, Rel(path), 0) == 0 ? 0 : -errno;
+  atomic_fetch_sub(&unlinking, 1);
+  return result;
 }
 
 static int Rmdir(const char* path) {
@@ -183,6 +193,7 @@ static void Destroy(void* data) {
   FILE* out = statsPath ? fopen(statsPath, "w") : stderr;
   if (out == NULL) return;
   for (int i = 0; i < kKinds; ++i) fprintf(out, "%s %lu\n", kNames[i], atomic_load(&counts[i]));
+  fprintf(out, "unlinks-in-flight-at-most %ld\n", atomic_load(&mostUnlinking));
   if (out != stderr) fclose(out);
 }
 

@@ -1,5 +1,5 @@
 // The descent: sweeps the current directory, then every plain subdirectory
-// below it, depth first, keeping currentDirText equal to the directory swept.
+// below it, depth first; messages name each directory by PlaceText.
 #pragma once
 
 // Ends in the directory it was called in, unless that can no longer be

@@ -29,12 +29,32 @@ void CannotChangeTo(std::string_view path) {
 
 static void WriteFileLine(std::string_view message, std::string_view name) {
   Write(message);
-  WriteName(JoinPath(run.currentDirText, name));
+  WriteName(JoinPath(PlaceText(), name));
   WriteLine();
 }
 
 // Set while the passes only name what they would delete.
 static std::vector<std::string>* named = nullptr;
+
+// Set while the sweep's deletions may be in flight together: no question
+// waits between them.
+static bool overlapping = false;
+
+static void CountRemoved(bool removed, int64_t size, std::string_view name) {
+  if (removed) {
+    run.removedBytes += size;
+    return;
+  }
+  WriteFileLine(text::kCannotRemove, name);
+  run.fellShort = true;
+}
+
+// Tells what the deletions in flight came to, as soon as each is known;
+// with `all`, waits for every one.
+static void TakeRemovalsDone(bool all) {
+  RemovalDone done;
+  while (NextRemovalDone(all, done)) CountRemoved(done.removed, done.size, done.name);
+}
 
 void RemoveOne(std::string_view name) {
   if (named != nullptr) {
@@ -51,12 +71,15 @@ void RemoveOne(std::string_view name) {
   // meanwhile leaves no deletion that nothing named.
   Flush();
   int64_t size = 0;
-  if (RemoveFile(name, size)) {
-    run.removedBytes += size;
+  if (!overlapping) {
+    bool removed = RemoveFile(name, size);
+    CountRemoved(removed, size, name);
     return;
   }
-  WriteFileLine(text::kCannotRemove, name);
-  run.fellShort = true;
+  Removal removal = IssueRemoval(name, size);
+  // A failure foreseen comes after those of the deletions before it.
+  TakeRemovalsDone(removal == Removal::Failed);
+  if (removal != Removal::Issued) CountRemoved(removal == Removal::Removed, size, name);
 }
 
 static void MaskPass() {
@@ -182,7 +205,7 @@ void SweepDirectory() {
   // What is missing from a listing cut short could change what the passes
   // find (a derived file equal but for case to one missing).
   if (!ListCurrentDirectory()) {
-    CannotChangeTo(run.currentDirText);
+    CannotChangeTo(PlaceText());
     return;
   }
   // With no question to wait for, the files the passes will delete are
@@ -195,5 +218,9 @@ void SweepDirectory() {
     named = nullptr;
     WillRemove(names);
   }
+  overlapping = !run.askEachFile && OverlapsRemovals();
   Passes();
+  // Every deletion is told before the run moves on, or sums up.
+  if (overlapping) TakeRemovalsDone(true);
+  overlapping = false;
 }

@@ -141,11 +141,51 @@ std::string Utf16AsNames(std::u16string_view text);
 // `size`: the file's size, read just before it is deleted (0 for a link).
 bool RemoveFile(std::string_view name, int64_t& size);
 
+// Deletions in flight together. Returns true where they may be: round trips
+// are slow here (a share), as for the read-ahead. The sweep overlaps them
+// only where no question waits between them.
+bool OverlapsRemovals();
+
+// Deletes one file as RemoveFile does, or, where removals overlap and the
+// file lies in the current directory, issues its deletion to the workers
+// after the same checks, the file's status read for it. Returns Removed,
+// with `size`, when it was deleted now; Issued, with `size`, when its
+// deletion is in flight (its result comes from NextRemovalDone); Failed when
+// it fails now: every deletion issued before it has finished by then, so
+// that its failure is told after theirs, where a sequential run tells it.
+// A directory that refused a deletion has no more issued: each of its files
+// is then deleted, or fails, in its turn.
+enum class Removal { Removed, Issued, Failed };
+Removal IssueRemoval(std::string_view name, int64_t& size);
+
+// A deletion issued that has finished: the name it was issued by, whether
+// the file was deleted, and its size.
+struct RemovalDone {
+  std::string name;
+  bool removed = false;
+  int64_t size = 0;
+};
+// Returns true with a deletion issued that has finished and was not given
+// back yet, the earliest issued first; with `wait`, waits for one while any
+// is in flight. False when there is none.
+bool NextRemovalDone(bool wait, RemovalDone& done);
+
+// Lets the deletions in flight finish and starts no other: for the break
+// handler, and for a run that ends because its output failed. Safe inside
+// the break handler.
+void SettleRemovals();
+
 // Enters a directory; CurrentDirectory reports where the process stands
 // (a drive root ends in the separator, other directories do not). A descent
 // names the directories it stands in itself and does not ask.
 bool ChangeDirectory(std::string_view path);
 std::string CurrentDirectory();
+
+// The text messages name the directory the process stands in by: the path
+// ChangeDirectory was last given (CurrentDirectory before any), and in a
+// descent the top as CurrentDirectory reports it, joined by each name the
+// descent entered below it.
+const std::string& PlaceText();
 
 // The way a descent goes down, held level by level by what identifies each
 // directory, so that it climbs back to exactly the directory it came from,
@@ -153,6 +193,12 @@ std::string CurrentDirectory();
 // BeginDescent takes the current directory as the top; the levels are let
 // go when the process is moved elsewhere by ChangeDirectory, or ends.
 void BeginDescent();
+
+// Returns true with the name of the next subdirectory of the directory the
+// process stands in that a descent tries to enter: one the directory read
+// shows to be plain, in the order of the searches. False once there is none
+// left, or the descent gave this level up.
+bool NextSubdirectory(std::string& name);
 
 // Enters subdirectory `name` of the current directory where a descent may
 // enter it, as MayEnter tells of what it is when it is opened: never through
@@ -167,8 +213,9 @@ Entry EnterSubdirectory(std::string_view name);
 // from. Gone: that directory is there no more by its name; Unproven: what is
 // there cannot be reached or proven to be it. Either way the process stands
 // in no known directory and that level is given up too: the next call
-// climbs on to the level above it.
-enum class Climb { Back, Gone, Unproven };
+// climbs on to the level above it. AtTop: the descent entered nothing it
+// has not left.
+enum class Climb { Back, Gone, Unproven, AtTop };
 Climb LeaveSubdirectory();
 
 // From now on a directory listed also has its subdirectories listed ahead,

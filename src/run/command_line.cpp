@@ -102,9 +102,8 @@ CommandLineResult ParseArguments(const std::vector<std::string>& arguments) {
     haveDirectory = true;
     // Windows names ignore case, so the upper-cased text names the same
     // directory; a POSIX file system tells case apart, so the text stays as
-    // typed there.
+    // typed there. Messages name it as given.
     std::string directory = kNativeStyle == PathStyle::Windows ? AsciiUpper(argument) : argument;
-    run.currentDirText = directory;
     bool entered;
     {
       StopGate gate;

@@ -50,6 +50,7 @@ void ShowAtKeyTerminal(const std::vector<Piece>& line) {
 
 // What was not written may be an announcement: no file may go after it.
 [[noreturn]] void OutputFailed() {
+  SettleRemovals();
   WriteErrorLine(text::kCannotWrite.bytes, text::kCannotWrite.length);
   std::_Exit(2);
 }

@@ -7,5 +7,4 @@ RunState run;
 void ResetRunState() {
   run = RunState{};
   run.startDirectory = CurrentDirectory();
-  run.currentDirText = run.startDirectory;
 }

@@ -1,5 +1,5 @@
-// The program-wide run state: options, the removed total and the directory
-// text that messages name. Set up once at start, before the command line.
+// The program-wide run state: options and the removed total. Set up once at
+// start, before the command line.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,6 @@
 
 struct RunState {
   std::string startDirectory;
-  std::string currentDirText;
   bool useMasks = true;
   bool recurse = false;
   bool askAtStart = true;

@@ -153,7 +153,10 @@ void ExpectNothingGoneUnannounced(const ScopedTree& tree, int pairs, const RunRe
     EXPECT_TRUE(rest.empty()) << Tail(run.out);
   }
   // Each announced file is gone but the last, which may not be yet; every
-  // other file is there.
+  // other file is there. On a share the deletions are made a few at a time
+  // on the workers: of the last announced, those no request had begun for
+  // when the stop came are left.
+  const size_t mayStay = ReadingAhead() ? 16 : 1;
   std::set<std::string> announced(names.begin(), names.end());
   EXPECT_EQ(announced.size(), names.size());
   std::vector<std::string> left = tree.Left();
@@ -164,7 +167,8 @@ void ExpectNothingGoneUnannounced(const ScopedTree& tree, int pairs, const RunRe
   for (int i = 0; i < pairs; ++i) {
     const std::string exe = PairName(i) + ".EXE";
     if (!there.contains(PairName(i) + ".PAS")) wrong.push_back("gone " + PairName(i) + ".PAS");
-    if (!names.empty() && exe == names.back()) continue;
+    auto at = std::find(names.begin(), names.end(), exe);
+    if (at != names.end() && static_cast<size_t>(names.end() - at) <= mayStay) continue;
     if (there.contains(exe) == announced.contains(exe))
       wrong.push_back((there.contains(exe) ? "there " : "gone ") + exe);
   }
@@ -254,6 +258,10 @@ TEST(Stops, InterruptDuringADeletionOrDirectoryChangeStopsTheRunRightAfterIt) {
        {"A.EXE", "A.PAS", "SUB/", "SUB/B.EXE", "SUB/B.PAS"}},
   };
   for (const auto& c : cases) {
+    // On a share the deletions with no question between them are made on
+    // the workers, outside the stop gate: the stop with deletions in flight
+    // is InterruptAtAnyMomentDeletesNothingAfterTheStopMessage's.
+    if (c.call == SYS_unlinkat && ReadingAhead()) continue;
     SCOPED_TRACE(c.call == SYS_unlinkat ? "at the deletion" : "at the change into SUB");
     ScopedTree tree(c.entries);
     BackgroundProcess kelvo(CommandFor(TheTarget().kelvo, c.args), ChildEnvironment(), tree.path(),

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -162,13 +163,17 @@ class TmuxRun : public TerminalRun {
     std::vector<std::string> start = {"-f", scratch_.PathOf("tmux.conf"), "new-session", "-d"};
     start.insert(start.end(), {"-x", "200", "-y", "50", "-c", dir.path()});
     std::vector<std::string> command = CommandFor(TheTarget().kelvo, args);
-    if (!streams.outputFile.empty() || !streams.errorFile.empty()) {
-      // A shell sets the files up, as for the user, and gives way to the run.
-      std::string redirect = "exec \"$@\"";
-      if (!streams.outputFile.empty()) redirect += " >" + ShellWord(streams.outputFile);
-      if (!streams.errorFile.empty()) redirect += " 2>" + ShellWord(streams.errorFile);
-      command.insert(command.begin(), {"sh", "-c", redirect, "sh"});
-    }
+    // A shell sets the files up, as for the user, and waits for the run to
+    // keep its exit status: tmux, here, at times never learns that the
+    // pane's process ended (the process stays a zombie, unreaped).
+    // It outlives a Ctrl-C typed to the run, by a handler the run does not
+    // inherit.
+    std::string run = "trap : INT; \"$@\"";
+    if (!streams.outputFile.empty()) run += " >" + ShellWord(streams.outputFile);
+    if (!streams.errorFile.empty()) run += " 2>" + ShellWord(streams.errorFile);
+    const std::string status = ShellWord(scratch_.PathOf("status"));
+    run += "; echo $? >" + status + ".part && mv " + status + ".part " + status;
+    command.insert(command.begin(), {"sh", "-c", run, "sh"});
     start.insert(start.end(), command.begin(), command.end());
     RunResult started = Tmux(start);
     if (started.exitCode != 0) throw std::runtime_error("tmux did not start: " + started.err);
@@ -193,7 +198,12 @@ class TmuxRun : public TerminalRun {
   std::optional<int> Ended() override {
     std::string state =
         Tmux({"display-message", "-p", "#{pane_dead} #{pane_dead_status} #{pane_dead_signal}"}).out;
+    // Dead once tmux read all the run wrote.
     if (!state.starts_with("1 ")) return std::nullopt;
+    // As the shell tells it, a run a signal ended has 128 and the signal's
+    // number; a hang-up ends the shell too, before it could keep anything.
+    std::ifstream kept(scratch_.PathOf("status"));
+    if (int code = 0; kept >> code) return code;
     // A pane whose program a signal ended has a signal and no status.
     int number = 0;
     bool noStatus = state.size() > 2 && state[2] == ' ';

@@ -138,7 +138,7 @@ TEST(CommandLine, AllOptionsTogetherLeaveTheDirectoryAlone) {
   EXPECT_TRUE(run.recurse);
   EXPECT_FALSE(run.useMasks);
   EXPECT_FALSE(run.askEachFile);
-  EXPECT_EQ(run.currentDirText, site.dir().path());
+  EXPECT_EQ(PlaceText(), site.dir().path());
   EXPECT_EQ(run.driveNumber, 0);
 }
 
@@ -183,7 +183,7 @@ TEST(CommandLine, DirectoryArgumentIsEnteredAndNamedAsTyped) {
   site.dir().MakeDir("sub dir\xE4");
   EXPECT_FALSE(site.Parse({"/y", "sub dir\xE4"}).endRun);
   EXPECT_EQ(CurrentDirectory(), site.dir().PathOf("sub dir\xE4"));
-  EXPECT_EQ(run.currentDirText, "sub dir\xE4");
+  EXPECT_EQ(PlaceText(), "sub dir\xE4");
   EXPECT_FALSE(run.askEachFile);
   // Only a drive letter names a drive: SUB is not drive S.
   EXPECT_EQ(run.driveNumber, 0);
@@ -194,7 +194,7 @@ TEST(CommandLine, AbsoluteDirectoryIsADirectoryArgumentNotAnOption) {
   std::string sub = site.dir().PathOf("SUB");
   EXPECT_FALSE(site.Parse({sub, "/s"}).endRun);
   EXPECT_EQ(CurrentDirectory(), sub);
-  EXPECT_EQ(run.currentDirText, sub);
+  EXPECT_EQ(PlaceText(), sub);
   EXPECT_TRUE(run.recurse);
   EXPECT_EQ(run.driveNumber, 0);
 }
@@ -205,7 +205,7 @@ TEST(CommandLine, LongDirectoryArgumentIsTakenWhole) {
   site.dir().MakeDir(deep);
   EXPECT_FALSE(site.Parse({deep}).endRun);
   EXPECT_EQ(CurrentDirectory(), site.dir().PathOf(deep));
-  EXPECT_EQ(run.currentDirText, deep);
+  EXPECT_EQ(PlaceText(), deep);
 }
 
 TEST(CommandLine, SecondDirectoryIsAnErrorAfterTheFirstIsEntered) {
@@ -232,7 +232,7 @@ TEST(CommandLine, ErrorAfterADirectoryLeavesTheDirectoryEntered) {
   ParseSite site;
   ExpectErrorAt(site, {"/Y", "SUB", "/X"}, 3);
   EXPECT_EQ(CurrentDirectory(), site.dir().PathOf("SUB"));
-  EXPECT_EQ(run.currentDirText, "SUB");
+  EXPECT_EQ(PlaceText(), "SUB");
   EXPECT_FALSE(run.askEachFile);
 }
 

@@ -1,17 +1,84 @@
-// What a directory the descent stands in or below holds on both builds,
-// besides what each backend holds it by (a descriptor, or a full path).
-// Internal to src/platform.
+// The one stack of levels a descent stands on, the same on both builds: each
+// level holds what identifies it, its place in the text messages name it
+// by, and the descent's search of its subdirectories, besides what each
+// backend holds it by (a descriptor, or a full path). Internal to
+// src/platform.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "common/names.h"
+#include "platform/core/listing.h"
 #include "platform/core/readahead.h"
+#include "platform/platform.h"
+
+// The descent's search of one level's subdirectories: opened when the
+// descent first asks for one, closed once it finds no more, when a climb
+// gives its level up, or with the level. Moved with its level, never copied.
+class SubdirectorySearch {
+ public:
+  SubdirectorySearch() = default;
+  SubdirectorySearch(SubdirectorySearch&& other) noexcept
+      : rec_(std::move(other.rec_)), state_(other.state_) {
+    other.rec_.handle = nullptr;
+    other.state_ = State::Ended;
+  }
+  SubdirectorySearch& operator=(SubdirectorySearch&& other) noexcept {
+    if (this != &other) {
+      SearchClose(rec_);
+      rec_ = std::move(other.rec_);
+      state_ = other.state_;
+      other.rec_.handle = nullptr;
+      other.state_ = State::Ended;
+    }
+    return *this;
+  }
+  SubdirectorySearch(const SubdirectorySearch&) = delete;
+  SubdirectorySearch& operator=(const SubdirectorySearch&) = delete;
+  ~SubdirectorySearch() { SearchClose(rec_); }
+
+  // Returns true with the name of the next subdirectory that the directory
+  // read shows to be a plain one, as MayEnter tells; links, mount points,
+  // hidden, read-only and dot directories are passed over without a word.
+  // Only the names are read: whether one is entered is told by what it is
+  // when it is entered.
+  bool Next(std::string& name) {
+    bool found = false;
+    if (state_ == State::NotBegun) {
+      state_ = State::Open;
+      found = SearchFirst("*.*", kEveryEntry | kOnlyDirectories | kNamesOnly, rec_);
+    } else if (state_ == State::Open) {
+      found = SearchNext(rec_);
+    }
+    while (found && (rec_.name[0] == '.' || !MayEnter(rec_.attributes))) found = SearchNext(rec_);
+    if (!found) End();
+    else name = rec_.name;
+    return found;
+  }
+  void End() {
+    SearchClose(rec_);
+    state_ = State::Ended;
+  }
+  // The next Next searches the directory from its start.
+  void Restart() {
+    End();
+    state_ = State::NotBegun;
+  }
+
+ private:
+  enum class State { NotBegun, Open, Ended };
+  TSearchRec rec_;
+  State state_ = State::NotBegun;
+};
 
 struct PlaceBase {
   std::string name;      // as entered from the level above
   DirectoryStamp stamp;  // as read when it was entered
+  size_t textLength = 0;  // of its text, the start of Way::text
+  SubdirectorySearch subdirectories;
   uint64_t askedIn = 0;  // the read-ahead group its listing was asked for in
   bool listed = false;   // its listing was read since it was entered
   uint64_t aheadGroup = 0;  // the group its subdirectories were asked for in
@@ -26,12 +93,55 @@ template <typename Place>
 struct Way {
   std::vector<Place> levels;
   bool lost = false;  // a climb could not prove where the process stands
+  // The text messages name where the process stands by: as the program
+  // named it, and in a descent the top as CurrentDirectory reported it, each
+  // level below it that text joined by the name entered.
+  std::string text;
+  bool named = false;
 
   void Forget() {
     levels.clear();
     lost = false;
   }
+  // The process was moved to the directory messages name `as`.
+  void MovedTo(std::string_view as) {
+    Forget();
+    text.assign(as);
+    named = true;
+  }
+  const std::string& Text() {
+    if (!named) MovedTo(CurrentDirectory());
+    return text;
+  }
   // The top is made anew unless it is all there is: the sweep before the
   // descent knew it, with the subdirectories its listing asked for.
   bool NeedsTop() const { return levels.size() != 1 || lost; }
+  // The descent begins at the top, named as the system names it, and
+  // searches it from its start.
+  void BeginAtTop() {
+    text = CurrentDirectory();
+    named = true;
+    levels.front().textLength = text.size();
+    levels.front().subdirectories.Restart();
+  }
+  bool NextSubdirectory(std::string& name) {
+    return !levels.empty() && levels.back().subdirectories.Next(name);
+  }
+  void Push(Place&& level) {
+    AppendToPath(text, level.name);
+    level.textLength = text.size();
+    levels.push_back(std::move(level));
+  }
+  // Drops the level last entered; what called it then stands in the one
+  // above, which is given up with the rest of its subdirectories when the
+  // climb did not come back to it.
+  void Pop() {
+    levels.pop_back();
+    text.resize(levels.back().textLength);
+  }
+  Climb Climbed(Climb climb) {
+    lost = climb != Climb::Back;
+    if (lost) levels.back().subdirectories.End();
+    return climb;
+  }
 };

@@ -3,12 +3,16 @@
 #include "platform/core/freshness.h"
 #include "platform/core/place.h"
 #include "platform/core/readahead_jobs.h"
+#include "platform/core/removals.h"
 #include "platform/core/workers.h"
 #include "platform/platform.h"
 
 namespace {
 
-constexpr int kWorkers = 16;
+// Reads in flight at most, and the workers: enough besides for every
+// deletion in flight.
+constexpr int kReadsInFlight = 16;
+constexpr int kWorkers = kReadsInFlight + kRemovalsInFlight;
 constexpr size_t kListingsHeld = kAheadBound;
 constexpr size_t kFilesHeld = kAheadBound;
 
@@ -49,6 +53,7 @@ struct Shared {
   std::deque<std::shared_ptr<FileJob>> files;  // read before any listing
   FilePlan plan;
   uint64_t groups = 0;
+  int reading = 0;  // workers reading a listing or a status
 };
 Shared& shared = *new Shared;
 
@@ -130,21 +135,32 @@ void ReadFile(const std::shared_ptr<FileJob>& job) {
   NoteSettled();
 }
 
-// A file about to be deleted is wanted sooner than any listing.
+// A deletion issued is wanted sooner than any read, and a file about to be
+// deleted sooner than any listing.
 void Work() {
   LockAhead();
   for (;;) {
-    if (!shared.files.empty()) {
+    std::shared_ptr<RemovalJob> removal;
+    bool mayRead = shared.reading < kReadsInFlight;
+    if (NextRemovalJob(removal)) {
+      UnlockAhead();
+      MakeRemoval(removal);
+      LockAhead();
+    } else if (mayRead && !shared.files.empty()) {
       std::shared_ptr<FileJob> file = std::move(shared.files.front());
       shared.files.pop_front();
       file->state = AheadState::kReading;
+      ++shared.reading;
       UnlockAhead();
       ReadFile(file);
       LockAhead();
-    } else if (std::shared_ptr<ListingJob> job = shared.listings.Next()) {
+      --shared.reading;
+    } else if (std::shared_ptr<ListingJob> job = mayRead ? shared.listings.Next() : nullptr) {
+      ++shared.reading;
       UnlockAhead();
       ReadListing(job);
       LockAhead();
+      --shared.reading;
     } else {
       WaitForWork();
     }

@@ -24,6 +24,9 @@ void WaitUntilSettled();
 // A job moved on: wakes the main flow if it waits.
 void NoteSettled();
 
+// Sleeps for about a millisecond. Safe inside the break handler.
+void PauseBriefly();
+
 // Holds the lock for a scope.
 struct AheadLock {
   AheadLock() { LockAhead(); }

@@ -5,8 +5,10 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/core/readahead.h"
+#include "platform/core/removals.h"
 #include "platform/posix/descent.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/listing.h"
@@ -60,6 +62,10 @@ bool ReadFileAhead(const AheadDirectory& parent, const std::string& name, uint32
   attributes = FileAttributes(st);
   size = st.st_size;
   return true;
+}
+
+bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name) {
+  return unlinkat(parent.fd.get(), name.c_str(), 0) == 0;
 }
 
 AheadParent HereForAhead() {

@@ -82,11 +82,16 @@ Place* Here() {
   return way.lost || !way.levels.back().fd ? nullptr : &way.levels.back();
 }
 
-void ForgetPlaces() { way.Forget(); }
+void ForgetPlaces(std::string_view as) { way.MovedTo(as); }
+
+const std::string& PlaceText() { return way.Text(); }
 
 void BeginDescent() {
   if (way.NeedsTop()) MakeTop();
+  way.BeginAtTop();
 }
+
+bool NextSubdirectory(std::string& name) { return way.NextSubdirectory(name); }
 
 Entry EnterSubdirectory(std::string_view name) {
   Place* here = Here();
@@ -113,7 +118,7 @@ Entry EnterSubdirectory(std::string_view name) {
     StopGate gate;
     if (fchdir(level.fd.get()) != 0) return Entry::Refused;
     if (way.levels.size() > kHeldLevels) way.levels[way.levels.size() - kHeldLevels].fd.Close();
-    way.levels.push_back(std::move(level));
+    way.Push(std::move(level));
   }
   ForgetListings();
   DropFiles();
@@ -121,10 +126,10 @@ Entry EnterSubdirectory(std::string_view name) {
 }
 
 Climb LeaveSubdirectory() {
-  if (way.levels.size() < 2) return Climb::Unproven;
+  if (way.levels.size() < 2) return Climb::AtTop;
   DropFiles();
   ForgetListings();
-  way.levels.pop_back();
+  way.Pop();
   Place& up = way.levels.back();
   Climb climb = Climb::Back;
   if (!up.fd) {
@@ -140,8 +145,7 @@ Climb LeaveSubdirectory() {
     StopGate gate;
     if (fchdir(up.fd.get()) != 0) climb = Climb::Unproven;
   }
-  way.lost = climb != Climb::Back;
-  return climb;
+  return way.Climbed(climb);
 }
 
 PlaceBase* CurrentPlace() { return Here(); }

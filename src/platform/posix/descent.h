@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <string_view>
 
 #include "platform/core/place.h"
 #include "platform/posix/fd.h"
@@ -21,5 +22,6 @@ struct Place : PlaceBase {
 // none yet; nullptr where it cannot be identified, or where a climb could
 // not prove where the process stands.
 Place* Here();
-// Forgets every level: the process was moved elsewhere by name.
-void ForgetPlaces();
+// Forgets every level: the process was moved elsewhere, to the directory
+// messages name `as`.
+void ForgetPlaces(std::string_view as);

@@ -12,6 +12,7 @@
 #include <climits>
 
 #include "common/names.h"
+#include "platform/core/removals.h"
 #include "platform/posix/descent.h"
 #include "platform/posix/listing.h"
 #include "platform/platform.h"
@@ -105,31 +106,32 @@ bool UnlinkBelow(const std::string& dirPath, const std::string& leaf) {
 
 }  // namespace
 
-bool RemoveFile(std::string_view name, int64_t& size) {
+Removal RemoveOrIssue(std::string_view name, int64_t& size, bool overlap) {
   std::string_view leaf = NamePart(name);
   // "*" and "?" are plain characters of a POSIX name: a file called
   // "notes.~*" that a search found is deleted by that name.
   std::string dirPath;
-  if (leaf.empty() || !ReachDirectoryOf(name, dirPath)) return false;
+  if (leaf.empty() || !ReachDirectoryOf(name, dirPath)) return Removal::Failed;
   const std::shared_ptr<Listing>& listing = ListingFor(dirPath);
   int32_t i = FindLiteral(*listing, leaf);
-  if (i < 0) return false;
+  if (i < 0) return Removal::Failed;
   ListedEntry& entry = listing->entries[i];
   // Read now, after any question: a file that became read-only, a directory
   // or nothing while the user was asked is not deleted.
-  if (!CurrentAttributes(*listing, entry)) return false;
-  if ((entry.attributes & ~kAttrHidden) != kAttrArchive) return false;
+  if (!CurrentAttributes(*listing, entry)) return Removal::Failed;
+  if ((entry.attributes & ~kAttrHidden) != kAttrArchive) return Removal::Failed;
+  size = entry.size;
   bool removed;
   if (listing->path.empty()) {
+    if (overlap && IssueAhead(listing, entry, name)) return Removal::Issued;
     StopGate gate;
     removed = RemoveEntry(*listing, entry);
   } else {
     removed = UnlinkBelow(listing->path, entry.name);
   }
-  if (!removed) return false;
+  if (!removed) return Removal::Failed;
   entry.removed = true;
-  size = entry.size;
-  return true;
+  return Removal::Removed;
 }
 
 // Where ChangeDirectory left the process. A step by one name, or up by "..",
@@ -158,7 +160,7 @@ bool ChangeDirectory(std::string_view path) {
     if (chdir(target.c_str()) != 0) return false;
   }
   ForgetListings();
-  ForgetPlaces();
+  ForgetPlaces(path);
   TrackChange(target);
   return true;
 }

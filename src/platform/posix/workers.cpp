@@ -49,6 +49,11 @@ void WakeWorkers(int count) {
 void WaitUntilSettled() { pthread_cond_wait(&settled, &lock); }
 void NoteSettled() { pthread_cond_broadcast(&settled); }
 
+void PauseBriefly() {
+  struct timespec pause = {0, 1000000};
+  nanosleep(&pause, nullptr);
+}
+
 int64_t MonotonicMs() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);

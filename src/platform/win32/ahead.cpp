@@ -5,6 +5,7 @@
 
 #include "common/names.h"
 #include "platform/core/readahead.h"
+#include "platform/core/removals.h"
 #include "platform/win32/descent.h"
 #include "platform/win32/directory.h"
 
@@ -51,6 +52,10 @@ bool ReadSubdirectoryAhead(const AheadDirectory& parent, const std::string& name
 // The listing gives each file's attributes and size: no file's status is
 // read ahead.
 bool ReadFileAhead(const AheadDirectory&, const std::string&, uint32_t&, int64_t&) { return false; }
+
+bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name) {
+  return DeleteFileA(JoinPath(parent.path, name).c_str()) != 0;
+}
 
 AheadParent HereForAhead() {
   Place* here = Here();

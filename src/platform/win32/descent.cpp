@@ -91,11 +91,16 @@ Place* Here() {
   return way.lost ? nullptr : &way.levels.back();
 }
 
-void ForgetPlaces() { way.Forget(); }
+void ForgetPlaces(std::string_view as) { way.MovedTo(as); }
+
+const std::string& PlaceText() { return way.Text(); }
 
 void BeginDescent() {
   if (way.NeedsTop()) MakeTop();
+  way.BeginAtTop();
 }
+
+bool NextSubdirectory(std::string& name) { return way.NextSubdirectory(name); }
 
 Entry EnterSubdirectory(std::string_view name) {
   Place* here = Here();
@@ -132,22 +137,18 @@ Entry EnterSubdirectory(std::string_view name) {
   ForgetListings();
   if (!here->path.empty()) level.path = JoinPath(here->path, level.name);
   level.askedIn = here->aheadGroup;
-  way.levels.push_back(std::move(level));
+  way.Push(std::move(level));
   return Entry::Entered;
 }
 
 Climb LeaveSubdirectory() {
-  if (way.levels.size() < 2) return Climb::Unproven;
-  way.levels.pop_back();
+  if (way.levels.size() < 2) return Climb::AtTop;
+  way.Pop();
   ForgetListings();
-  if (way.levels.front().name.empty()) {
-    way.lost = true;
-    return Climb::Unproven;
-  }
+  if (way.levels.front().name.empty()) return way.Climbed(Climb::Unproven);
   Climb climb = StepTo("..", way.levels.back());
   if (climb != Climb::Back) climb = ComeDown(way.levels.size() - 1);
-  way.lost = climb != Climb::Back;
-  return climb;
+  return way.Climbed(climb);
 }
 
 PlaceBase* CurrentPlace() { return Here(); }

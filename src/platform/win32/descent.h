@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/core/place.h"
 
@@ -16,5 +17,6 @@ struct Place : PlaceBase {
 // Returns the directory the process stands in, made the top when there is
 // none yet; nullptr where a climb could not prove where the process stands.
 Place* Here();
-// Forgets every level: the process was moved elsewhere by name.
-void ForgetPlaces();
+// Forgets every level: the process was moved elsewhere, to the directory
+// messages name `as`.
+void ForgetPlaces(std::string_view as);

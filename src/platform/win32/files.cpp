@@ -9,6 +9,7 @@
 #include "platform/win32/descent.h"
 #include "platform/win32/directory.h"
 #include "platform/core/listing.h"
+#include "platform/core/removals.h"
 #include "platform/platform.h"
 
 // Room for a path of MAX_PATH characters in UTF-8, up to three bytes each.
@@ -125,12 +126,22 @@ bool PlainDirectoriesAlong(const std::string& dirPath) {
 
 }  // namespace
 
-bool RemoveFile(std::string_view name, int64_t& size) {
+// A file of the current directory whose full path the A functions take may
+// be deleted on a worker; a read-only one fails in its turn.
+bool MayIssue(const std::string& dirPath, int32_t i, const ListedEntry& entry,
+              const std::string& target) {
+  Place* here = Here();
+  return i >= 0 && dirPath.empty() && !(entry.attributes & kAttrReadOnly) && here != nullptr &&
+         !here->path.empty() &&
+         here->path.size() + target.size() + 2 < MAX_PATH;
+}
+
+Removal RemoveOrIssue(std::string_view name, int64_t& size, bool overlap) {
   // "/" separates names to the system but never stands in one: a name
   // holding it would lead elsewhere.
-  if (name.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos) return false;
+  if (name.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos) return Removal::Failed;
   std::string dirPath;
-  if (!ReachDirectoryOf(name, dirPath)) return false;
+  if (!ReachDirectoryOf(name, dirPath)) return Removal::Failed;
   // The entry's own spelling names the same file; given it, a system whose
   // names are case-sensitive underneath (Wine) need not search the directory.
   Listing* listing = CachedListing(dirPath);
@@ -142,15 +153,17 @@ bool RemoveFile(std::string_view name, int64_t& size) {
   unlisted.name = target;
   ListedEntry& entry = i >= 0 ? listing->entries[i] : unlisted;
   if (i >= 0 ? !CurrentAttributes(*listing, entry) : !ReadEntryAttributes(Listing{}, unlisted))
-    return false;
-  if (!PlainDirectoriesAlong(dirPath)) return false;
+    return Removal::Failed;
+  if (!PlainDirectoriesAlong(dirPath)) return Removal::Failed;
+  size = entry.size;
+  if (overlap && MayIssue(dirPath, i, entry, target) && IssueAhead(ListingFor(dirPath), entry, name))
+    return Removal::Issued;
   {
     StopGate gate;
-    if (!DeleteFileA(target.c_str())) return false;
+    if (!DeleteFileA(target.c_str())) return Removal::Failed;
   }
   if (i >= 0) entry.removed = true;
-  size = entry.size;
-  return true;
+  return Removal::Removed;
 }
 
 bool ChangeDirectory(std::string_view path) {
@@ -158,7 +171,7 @@ bool ChangeDirectory(std::string_view path) {
   if (trackedDirectory.empty()) trackedDirectory = CurrentDirectory();
   if (!SetAnyCurrentDirectory(std::string(path).c_str())) return false;
   ForgetListings();
-  ForgetPlaces();
+  ForgetPlaces(path);
   TrackChange(path);
   return true;
 }

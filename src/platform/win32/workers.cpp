@@ -72,6 +72,8 @@ void WaitUntilSettled() {
 
 void NoteSettled() { SetEvent(settled); }
 
+void PauseBriefly() { Sleep(1); }
+
 int64_t MonotonicMs() {
   static LARGE_INTEGER frequency = [] {
     LARGE_INTEGER f;
