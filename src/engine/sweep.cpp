@@ -27,9 +27,10 @@ void CannotChangeTo(std::string_view path) {
   run.fellShort = true;
 }
 
-static void WriteFileLine(std::string_view message, std::string_view name) {
+// `path` as messages name it.
+static void WriteFileLine(std::string_view message, std::string_view path) {
   Write(message);
-  WriteName(JoinPath(PlaceText(), name));
+  WriteName(path);
   WriteLine();
 }
 
@@ -40,12 +41,12 @@ static std::vector<std::string>* named = nullptr;
 // waits between them.
 static bool overlapping = false;
 
-static void CountRemoved(bool removed, int64_t size, std::string_view name) {
+static void CountRemoved(bool removed, int64_t size, std::string_view path) {
   if (removed) {
     run.removedBytes += size;
     return;
   }
-  WriteFileLine(text::kCannotRemove, name);
+  WriteFileLine(text::kCannotRemove, path);
   run.fellShort = true;
 }
 
@@ -56,12 +57,15 @@ static void TakeRemovalsDone(bool all) {
   while (NextRemovalDone(all, done)) CountRemoved(done.removed, done.size, done.name);
 }
 
+void FinishRemovals() { TakeRemovalsDone(true); }
+
 void RemoveOne(std::string_view name) {
   if (named != nullptr) {
     named->emplace_back(name);
     return;
   }
-  WriteFileLine(text::kRemoving, name);
+  const std::string path = JoinPath(PlaceText(), name);
+  WriteFileLine(text::kRemoving, path);
   if (run.askEachFile) {
     Write(text::kConfirm);
     Flush();
@@ -73,13 +77,13 @@ void RemoveOne(std::string_view name) {
   int64_t size = 0;
   if (!overlapping) {
     bool removed = RemoveFile(name, size);
-    CountRemoved(removed, size, name);
+    CountRemoved(removed, size, path);
     return;
   }
   Removal removal = IssueRemoval(name, size);
   // A failure foreseen comes after those of the deletions before it.
   TakeRemovalsDone(removal == Removal::Failed);
-  if (removal != Removal::Issued) CountRemoved(removal == Removal::Removed, size, name);
+  if (removal != Removal::Issued) CountRemoved(removal == Removal::Removed, size, path);
 }
 
 static void MaskPass() {
@@ -220,7 +224,6 @@ void SweepDirectory() {
   }
   overlapping = !run.askEachFile && OverlapsRemovals();
   Passes();
-  // Every deletion is told before the run moves on, or sums up.
-  if (overlapping) TakeRemovalsDone(true);
+  // The deletions issued go on while the descent moves on.
   overlapping = false;
 }

@@ -20,6 +20,11 @@ void CannotChangeTo(std::string_view path);
 // `name` is relative to the current directory.
 void RemoveOne(std::string_view name);
 
+// Waits for every deletion still in flight and tells what each came to: a
+// failure is written, the bytes of a deletion are added. Called before the
+// run sums up.
+void FinishRemovals();
+
 // Cuts the first word off `line`: the text before the first space goes to
 // `word`, the text after it stays in `line`; with no space both become empty.
 void SplitFirstWord(std::string& line, std::string& word);

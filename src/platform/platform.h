@@ -158,8 +158,9 @@ bool OverlapsRemovals();
 enum class Removal { Removed, Issued, Failed };
 Removal IssueRemoval(std::string_view name, int64_t& size);
 
-// A deletion issued that has finished: the name it was issued by, whether
-// the file was deleted, and its size.
+// A deletion issued that has finished: the path messages name it by (its
+// name joined to PlaceText as it was issued), whether the file was deleted,
+// and its size.
 struct RemovalDone {
   std::string name;
   bool removed = false;

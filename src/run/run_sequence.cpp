@@ -60,6 +60,7 @@ int RunKelvo() {
       DescendTree();
     else
       SweepDirectory();
+    FinishRemovals();
   }
   WriteSummary(freeBefore);
   Flush();

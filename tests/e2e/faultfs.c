@@ -10,6 +10,8 @@
 //     --fail-opendir NAME    opening a directory named NAME fails (EIO)
 //     --fail-getattr NAME    the status of an entry named NAME fails (EIO)
 //     --fail-readdir NAME:N  a listing of NAME gives N names, then fails (EIO)
+//     --fail-unlink NAME     deleting an entry named NAME fails (EIO), as a
+//                            server refuses what its client could not foresee
 //
 // NAME is a path's last component; "/" names the root. A stalled request is
 // answered when its caller is interrupted (as a share client's request is
@@ -38,9 +40,18 @@ enum { kGetattr, kOpendir, kReaddir, kReleasedir, kUnlink, kRmdir, kStatfs, kRea
 static const char* const kNames[kKinds] = {"getattr", "opendir", "readdir", "releasedir",
                                            "unlink",  "rmdir",   "statfs",  "readlink"};
 
-enum Action { kStallOpendir, kStallGetattr, kFailOpendir, kFailGetattr, kFailReaddir, kActions };
-static const char* const kOptions[kActions] = {
-    "--stall-opendir", "--stall-getattr", "--fail-opendir", "--fail-getattr", "--fail-readdir"};
+enum Action {
+  kStallOpendir,
+  kStallGetattr,
+  kFailOpendir,
+  kFailGetattr,
+  kFailReaddir,
+  kFailUnlink,
+  kActions
+};
+static const char* const kOptions[kActions] = {"--stall-opendir", "--stall-getattr",
+                                               "--fail-opendir",  "--fail-getattr",
+                                               "--fail-readdir",  "--fail-unlink"};
 
 static struct Fault {
   enum Action action;
@@ -164,6 +175,7 @@ static int Releasedir(const char* path, struct fuse_file_info* fi) {
 
 static int Unlink(const char* path) {
   atomic_fetch_add(&counts[kUnlink], 1);
+  if (FaultFor(kFailUnlink, path)) return -EIO;
   return unlinkat(backing, Rel(path), 0) == 0 ? 0 : -errno;
 }
 
@@ -252,7 +264,8 @@ int main(int argc, char** argv) {
     fprintf(
         stderr,
         "usage: faultfs BACKING MOUNTPOINT [--stats FILE] [--lifetime S] [--stall-opendir\n"
-        "  | --stall-getattr | --fail-opendir | --fail-getattr NAME | --fail-readdir NAME:N]...\n");
+        "  | --stall-getattr | --fail-opendir | --fail-getattr | --fail-unlink NAME\n"
+        "  | --fail-readdir NAME:N]...\n");
     return 2;
   }
   backing = open(source, O_RDONLY | O_DIRECTORY | O_CLOEXEC);

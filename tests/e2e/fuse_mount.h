@@ -5,8 +5,9 @@
 //   if (!mount.mounted()) GTEST_SKIP() << mount.why();
 //
 // The faults are faultfs's options: --stall-opendir NAME, --stall-getattr
-// NAME, --fail-opendir NAME, --fail-getattr NAME, --fail-readdir NAME:N, NAME
-// being a last path component ("/" the mount's root).
+// NAME, --fail-opendir NAME, --fail-getattr NAME, --fail-readdir NAME:N,
+// --fail-unlink NAME, NAME being a last path component ("/" the mount's
+// root).
 #pragma once
 
 #include <map>

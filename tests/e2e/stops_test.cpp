@@ -153,9 +153,10 @@ void ExpectNothingGoneUnannounced(const ScopedTree& tree, int pairs, const RunRe
     EXPECT_TRUE(rest.empty()) << Tail(run.out);
   }
   // Each announced file is gone but the last, which may not be yet; every
-  // other file is there. On a share the deletions are made a few at a time
-  // on the workers: of the last announced, those no request had begun for
-  // when the stop came are left.
+  // other file is there. On a share the deletions are made on the workers,
+  // up to 16 issued at once: a stop lets them finish while the share
+  // answers, but a kill leaves those of the last announced that no request
+  // had begun for.
   const size_t mayStay = ReadingAhead() ? 16 : 1;
   std::set<std::string> announced(names.begin(), names.end());
   EXPECT_EQ(announced.size(), names.size());

@@ -12,7 +12,7 @@ namespace {
 // Reads in flight at most, and the workers: enough besides for every
 // deletion in flight.
 constexpr int kReadsInFlight = 16;
-constexpr int kWorkers = kReadsInFlight + kRemovalsInFlight;
+constexpr int kWorkers = kReadsInFlight + kRemovalsAtOnce;
 constexpr size_t kListingsHeld = kAheadBound;
 constexpr size_t kFilesHeld = kAheadBound;
 

@@ -1,16 +1,21 @@
 #include "platform/core/removals.h"
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
+#include <vector>
+
+#include "common/names.h"
+#include "platform/core/freshness.h"
 
 #include "platform/core/workers.h"
 #include "platform/platform.h"
 
 struct RemovalJob {
   AheadParent parent;  // the directory it is deleted from, held
-  const Listing* of = nullptr;  // that directory's listing
+  uint64_t plan = 0;    // the plan it was issued under
   std::string name;     // as the directory lists it
-  std::string message;  // as the sweep named it
+  std::string message;  // the path messages name it by
   int64_t size = 0;     // read just before it was issued
   bool done = false;    // under the lock
   bool removed = false;
@@ -22,13 +27,16 @@ namespace {
 // all its deletions, and no longer overlapped once it refused one, so that
 // every later failure there is told in its place.
 struct RemovalPlan {
+  uint64_t number = 0;
   std::shared_ptr<Listing> listing;
   AheadParent parent;
   bool refused = false;
 };
 
-// Under the lock: the deletions issued that no worker began yet.
+// Under the lock: the deletions issued that no worker began yet, and the
+// directories of those begun, one entry for each.
 std::deque<std::shared_ptr<RemovalJob>>& queued = *new std::deque<std::shared_ptr<RemovalJob>>;
+std::vector<const AheadDirectory*>& begun = *new std::vector<const AheadDirectory*>;
 // Of the main flow alone (read under the lock by it alone): every deletion
 // issued and not yet given back, in the order issued.
 std::deque<std::shared_ptr<RemovalJob>> issued;
@@ -36,24 +44,27 @@ RemovalPlan plan;
 
 // Read by the break handler, so atomics: a worker counts itself in before
 // it looks whether the run stops, and the handler says the run stops before
-// it counts them, so a deletion is either waited for or never made.
+// it counts them, so a deletion is either waited for or never made. Until
+// the run stops, a stop waits a while for every deletion issued.
 std::atomic<bool> stopping{false};
 std::atomic<int> deleting{0};
+std::atomic<int> unfinished{0};
 
-// Returns how many deletions issued are not done; the lock is held.
-int NotDoneLocked() {
-  int count = 0;
-  for (const std::shared_ptr<RemovalJob>& job : issued) count += job->done ? 0 : 1;
-  return count;
-}
 
 }  // namespace
 
 bool NextRemovalJob(std::shared_ptr<RemovalJob>& job) {
-  if (queued.empty()) return false;
-  job = std::move(queued.front());
-  queued.pop_front();
-  return true;
+  if (queued.empty() || begun.size() >= kRemovalsAtOnce) return false;
+  // The first in order whose directory takes one more now.
+  for (auto at = queued.begin(); at != queued.end(); ++at) {
+    const AheadDirectory* of = (*at)->parent.get();
+    if (std::count(begun.begin(), begun.end(), of) >= kRemovalsOfADirectoryAtOnce) continue;
+    begun.push_back(of);
+    job = std::move(*at);
+    queued.erase(at);
+    return true;
+  }
+  return false;
 }
 
 void MakeRemoval(const std::shared_ptr<RemovalJob>& job) {
@@ -62,28 +73,27 @@ void MakeRemoval(const std::shared_ptr<RemovalJob>& job) {
   if (!stopping.load()) removed = RemoveFileAhead(*job->parent, job->name);
   deleting.fetch_sub(1);
   AheadLock hold;
+  begun.erase(std::find(begun.begin(), begun.end(), job->parent.get()));
   job->parent.reset();
   job->removed = removed;
   job->done = true;
+  unfinished.fetch_sub(1);
   NoteSettled();
 }
 
-bool IssueAhead(const std::shared_ptr<Listing>& listing, ListedEntry& entry, std::string_view message) {
+bool IssueAhead(const std::shared_ptr<Listing>& listing, ListedEntry& entry, std::string_view name) {
   if (!OverlapsRemovals() || stopping.load()) return false;
-  if (plan.listing != listing) {
-    WaitForRemovals();
-    plan = RemovalPlan{listing, HereForAhead()};
-  }
+  if (plan.listing != listing) plan = RemovalPlan{plan.number + 1, listing, HereForAhead()};
   if (!plan.parent || plan.refused) return false;
   auto job = std::make_shared<RemovalJob>();
   job->parent = plan.parent;
-  job->of = listing.get();
+  job->plan = plan.number;
   job->name = entry.name;
-  job->message.assign(message);
+  job->message = JoinPath(PlaceText(), name);
   job->size = entry.size;
   {
     AheadLock hold;
-    while (NotDoneLocked() >= kRemovalsInFlight) WaitUntilSettled();
+    while (unfinished.load() >= kRemovalsInFlight) WaitUntilSettled();
   }
   {
     // Issued inside the gate: once the break handler holds it, or runs, no
@@ -92,6 +102,7 @@ bool IssueAhead(const std::shared_ptr<Listing>& listing, ListedEntry& entry, std
     AheadLock hold;
     issued.push_back(job);
     queued.push_back(std::move(job));
+    unfinished.fetch_add(1);
   }
   WakeWorkers(1);
   // A later search of the directory no longer finds it; should the deletion
@@ -117,7 +128,7 @@ bool NextRemovalDone(bool wait, RemovalDone& done) {
     }
   }
   if (!job) return false;
-  if (!job->removed && job->of == plan.listing.get()) plan.refused = true;
+  if (!job->removed && job->plan == plan.number) plan.refused = true;
   done = RemovalDone{std::move(job->message), job->removed, job->size};
   return true;
 }
@@ -136,10 +147,19 @@ Removal IssueRemoval(std::string_view name, int64_t& size) {
 
 void WaitForRemovals() {
   AheadLock hold;
-  while (NotDoneLocked() > 0) WaitUntilSettled();
+  while (unfinished.load() > 0) WaitUntilSettled();
+}
+
+void LeavingDirectory() {
+  if (!kRemovalsOutliveTheirDirectory) WaitForRemovals();
 }
 
 void SettleRemovals() {
+  // Each was announced: on a share that answers, it is made. The main flow
+  // may have been stopped holding the lock; the workers then wait for it,
+  // and the stop for them no longer than this.
+  int64_t until = MonotonicMs() + kStopLetsRemovalsFinishMs;
+  while (unfinished.load() > 0 && MonotonicMs() < until) PauseBriefly();
   stopping.store(true);
   while (deleting.load() > 0) PauseBriefly();
 }

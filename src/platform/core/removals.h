@@ -2,9 +2,12 @@
 // request is a round trip (a share) and no question waits between them, a
 // sweep's deletions of files in the current directory are issued in the
 // order the sweep makes them, each after the same checks the program makes
-// of a file it deletes itself, and at most kRemovalsInFlight at a time.
-// Internal to src/platform; platform.h gives the engine IssueRemoval,
-// NextRemovalDone and SettleRemovals.
+// of a file it deletes itself. The descent moves on while they are made, so
+// that deletions of several directories are in flight at once: a file
+// system that serves one directory's changes one at a time (the Linux
+// kernel does, whatever the client issues) still serves several
+// directories together. Internal to src/platform; platform.h gives the
+// engine IssueRemoval, NextRemovalDone and SettleRemovals.
 #pragma once
 
 #include <memory>
@@ -13,9 +16,14 @@
 #include "platform/core/listing.h"
 #include "platform/core/readahead.h"
 
-// How many deletions may be in flight at once. A failure nothing could
-// foresee is told at most this many announcements late.
+// How many deletions may be issued and not finished at once. A failure
+// nothing could foresee is told at most this many announcements late.
 constexpr int kRemovalsInFlight = 16;
+// How many the workers make at once.
+constexpr int kRemovalsAtOnce = 16;
+// How long a stop lets the workers go on with the deletions issued (each
+// announced) before it lets them begin no other.
+constexpr int64_t kStopLetsRemovalsFinishMs = 1000;
 
 // --- Supplied by each backend ----------------------------------------------
 
@@ -29,17 +37,30 @@ Removal RemoveOrIssue(std::string_view name, int64_t& size, bool overlap);
 // target). Returns true when it was deleted.
 bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name);
 
+// How many deletions of one directory the workers make at once: more only
+// helps where the system makes them together.
+extern const int kRemovalsOfADirectoryAtOnce;
+
+// True where a deletion issued names its directory by what the backend
+// holds it by, so that it may go on once the process has left it; false
+// where it names it by path, which leads elsewhere once the directory is
+// moved: the backend then calls LeavingDirectory before it leaves one.
+extern const bool kRemovalsOutliveTheirDirectory;
+
 // --- The core --------------------------------------------------------------
 
 // Returns true, having issued the deletion of `entry` of `listing` (a
 // listing of the current directory), when removals are overlapped and the
-// directory has refused none; the entry is then marked removed, and
-// `message` is the name the result is given back by. False: nothing was
+// directory has refused none; the entry is then marked removed, and the
+// result is given back by `name` joined to PlaceText. False: nothing was
 // issued, and the caller deletes the file itself.
-bool IssueAhead(const std::shared_ptr<Listing>& listing, ListedEntry& entry, std::string_view message);
+bool IssueAhead(const std::shared_ptr<Listing>& listing, ListedEntry& entry, std::string_view name);
 
 // Waits until every deletion issued has finished.
 void WaitForRemovals();
+// Called by a backend before the process leaves the directory it stands
+// in: where deletions do not outlive their directory, waits for them.
+void LeavingDirectory();
 
 // For the workers, the lock held: the next deletion to make, or false.
 struct RemovalJob;

@@ -68,6 +68,13 @@ bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name) {
   return unlinkat(parent.fd.get(), name.c_str(), 0) == 0;
 }
 
+// The kernel takes a directory's lock for each unlink in it, whatever the
+// file system: more than one at a time there only waits. Each is made
+// through the directory's own descriptor, which stays the directory's
+// wherever it is moved.
+const int kRemovalsOfADirectoryAtOnce = 1;
+const bool kRemovalsOutliveTheirDirectory = true;
+
 AheadParent HereForAhead() {
   Place* here = Here();
   if (here == nullptr) return nullptr;

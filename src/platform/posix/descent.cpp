@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/core/listing.h"
+#include "platform/core/removals.h"
 #include "platform/platform.h"
 
 namespace {
@@ -96,6 +97,7 @@ bool NextSubdirectory(std::string& name) { return way.NextSubdirectory(name); }
 Entry EnterSubdirectory(std::string_view name) {
   Place* here = Here();
   if (here == nullptr) return Entry::Refused;
+  LeavingDirectory();
   Place level;
   level.name.assign(name);
   // Opened only as a place, never through a link: on a share, opening for
@@ -127,6 +129,7 @@ Entry EnterSubdirectory(std::string_view name) {
 
 Climb LeaveSubdirectory() {
   if (way.levels.size() < 2) return Climb::AtTop;
+  LeavingDirectory();
   DropFiles();
   ForgetListings();
   way.Pop();

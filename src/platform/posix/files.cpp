@@ -153,6 +153,7 @@ void TrackChange(std::string_view target) {
 
 bool ChangeDirectory(std::string_view path) {
   if (path.empty()) return false;
+  LeavingDirectory();
   std::string target(path);
   if (chdir(target.c_str()) != 0) {
     if (errno != ENOENT) return false;

@@ -57,6 +57,12 @@ bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name) {
   return DeleteFileA(JoinPath(parent.path, name).c_str()) != 0;
 }
 
+// A share's server makes a directory's deletions together; each is made by
+// the directory's full path, which names another directory once it has
+// been moved.
+const int kRemovalsOfADirectoryAtOnce = kRemovalsAtOnce;
+const bool kRemovalsOutliveTheirDirectory = false;
+
 AheadParent HereForAhead() {
   Place* here = Here();
   if (here == nullptr || here->path.empty()) return nullptr;

@@ -10,6 +10,7 @@
 
 #include "common/names.h"
 #include "platform/core/listing.h"
+#include "platform/core/removals.h"
 #include "platform/platform.h"
 #include "platform/win32/directory.h"
 
@@ -105,6 +106,7 @@ bool NextSubdirectory(std::string& name) { return way.NextSubdirectory(name); }
 Entry EnterSubdirectory(std::string_view name) {
   Place* here = Here();
   if (here == nullptr || name.find('\0') != std::string_view::npos) return Entry::Refused;
+  LeavingDirectory();
   Place level;
   level.name.assign(name);
   // What it is now, the link or mount point itself and not what it leads
@@ -143,6 +145,7 @@ Entry EnterSubdirectory(std::string_view name) {
 
 Climb LeaveSubdirectory() {
   if (way.levels.size() < 2) return Climb::AtTop;
+  LeavingDirectory();
   way.Pop();
   ForgetListings();
   if (way.levels.front().name.empty()) return way.Climbed(Climb::Unproven);

@@ -168,6 +168,7 @@ Removal RemoveOrIssue(std::string_view name, int64_t& size, bool overlap) {
 
 bool ChangeDirectory(std::string_view path) {
   if (path.empty() || path.find('\0') != std::string_view::npos) return false;
+  LeavingDirectory();
   if (trackedDirectory.empty()) trackedDirectory = CurrentDirectory();
   if (!SetAnyCurrentDirectory(std::string(path).c_str())) return false;
   ForgetListings();
