@@ -65,6 +65,8 @@ void RemoveOne(std::string_view name) {
     return;
   }
   const std::string path = JoinPath(PlaceText(), name);
+  // The file is issued as soon as it is announced, never left waiting.
+  if (overlapping) AwaitRoomForRemoval();
   WriteFileLine(text::kRemoving, path);
   if (run.askEachFile) {
     Write(text::kConfirm);

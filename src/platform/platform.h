@@ -158,6 +158,11 @@ bool OverlapsRemovals();
 enum class Removal { Removed, Issued, Failed };
 Removal IssueRemoval(std::string_view name, int64_t& size);
 
+// Returns once one more deletion may be issued, at once where none is in
+// flight: a file announced after it is issued without waiting, so that a
+// kill leaves no more files announced and not begun than may be in flight.
+void AwaitRoomForRemoval();
+
 // A deletion issued that has finished: the path messages name it by (its
 // name joined to PlaceText as it was issued), whether the file was deleted,
 // and its size.
