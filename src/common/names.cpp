@@ -1,12 +1,5 @@
 #include "common/names.h"
 
-bool IsSeparator(char c, PathStyle style) {
-  if (style == PathStyle::Windows) return c == '\\' || c == ':';
-  return c == '/';
-}
-
-char JoinSeparator(PathStyle style) { return style == PathStyle::Windows ? '\\' : '/'; }
-
 static size_t NameStart(std::string_view path, PathStyle style) {
   for (size_t i = path.size(); i > 0; --i)
     if (IsSeparator(path[i - 1], style)) return i;

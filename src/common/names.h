@@ -14,9 +14,13 @@ inline constexpr PathStyle kNativeStyle = PathStyle::Windows;
 inline constexpr PathStyle kNativeStyle = PathStyle::Posix;
 #endif
 
-bool IsSeparator(char c, PathStyle style = kNativeStyle);
+inline bool IsSeparator(char c, PathStyle style = kNativeStyle) {
+  return style == PathStyle::Windows ? c == '\\' || c == ':' : c == '/';
+}
 // The character that joins a directory text and a name.
-char JoinSeparator(PathStyle style = kNativeStyle);
+inline char JoinSeparator(PathStyle style = kNativeStyle) {
+  return style == PathStyle::Windows ? '\\' : '/';
+}
 
 // Up to and including the last separator; empty if there is none.
 std::string_view PathPart(std::string_view path, PathStyle style = kNativeStyle);

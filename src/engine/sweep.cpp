@@ -65,6 +65,8 @@ void RemoveOne(std::string_view name) {
     return;
   }
   const std::string path = JoinPath(PlaceText(), name);
+  // The file is issued as soon as it is announced, never left waiting.
+  if (overlapping) AwaitRoomForRemoval();
   WriteFileLine(text::kRemoving, path);
   if (run.askEachFile) {
     Write(text::kConfirm);
@@ -87,6 +89,9 @@ void RemoveOne(std::string_view name) {
 }
 
 static void MaskPass() {
+  std::vector<std::string_view> masks;
+  for (int i = 0; i < maskList.count; ++i) masks.push_back(SlotView(maskList.masks[i]));
+  SearchesAhead(masks, kFilesOnly);
   for (int i = 0; i < maskList.count; ++i) {
     std::string_view mask = SlotView(maskList.masks[i]);
     // The file deleted must be the file found: a mask with a directory part
@@ -157,7 +162,10 @@ static bool FindCandidate(const std::string& candidate, bool literal, TSearchRec
 static void RemoveDerived(std::string_view base, const DerivedWords& derived) {
   std::string candidate;
   bool literal = !IsLiteralPattern(base);
+  // Most words name no file: the entries that share the base name tell so.
+  EntriesOfBase beside(base);
   for (int i = 0; i < derived.count; ++i) {
+    if (!beside.MayName(derived.words[i])) continue;
     candidate.assign(base).append(derived.words[i]);
     TSearchRec rec;
     bool found = FindCandidate(candidate, literal, rec);

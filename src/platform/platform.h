@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,6 +76,27 @@ bool ListCurrentDirectory();
 bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec);
 bool SearchNext(TSearchRec& rec);
 void SearchClose(TSearchRec& rec);
+struct Listing;  // the platform's read of a directory
+
+// The entries of the current directory whose base name (the name less its
+// extension) equals `base` without regard to case, looked up once for every
+// word a rule appends to it. MayName(word) is false only where a search for
+// the name base + word can find no entry.
+class EntriesOfBase {
+ public:
+  explicit EntriesOfBase(std::string_view base);
+  bool MayName(std::string_view word) const;
+
+ private:
+  std::shared_ptr<Listing> listing_;  // null: any word may name an entry
+  int32_t first_ = -1;                // the first of those entries, -1: none
+  bool dotless_ = false;              // base has no dot, nor ends in what a name drops
+};
+
+// Says which searches of the current directory come next, with `attrSet`:
+// their matches are then found in one walk of its listing, not one walk
+// each. Each search still finds exactly what it would find without it.
+void SearchesAhead(const std::vector<std::string_view>& patterns, uint32_t attrSet);
 
 // True where names equal but for case are files of their own (POSIX): a
 // file found by a literal name is then announced and deleted by the name
@@ -135,6 +157,11 @@ bool OverlapsRemovals();
 // is then deleted, or fails, in its turn.
 enum class Removal { Removed, Issued, Failed };
 Removal IssueRemoval(std::string_view name, int64_t& size);
+
+// Returns once one more deletion may be issued, at once where none is in
+// flight: a file announced after it is issued without waiting, so that a
+// kill leaves no more files announced and not begun than may be in flight.
+void AwaitRoomForRemoval();
 
 // A deletion issued that has finished: the path messages name it by (its
 // name joined to PlaceText as it was issued), whether the file was deleted,

@@ -7,46 +7,17 @@
 #include "common/match.h"
 #include "common/names.h"
 #include "platform/core/readahead.h"
+#include "platform/core/slots.h"
 
 namespace {
 
 std::map<std::string, std::shared_ptr<Listing>> cache;
 std::shared_ptr<Listing> current;  // the current directory's, asked for most
 
-std::string_view ExtensionOf(std::string_view name) {
-  size_t dot = name.rfind('.');
-  return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
-}
-
 // The bit of an extension: a name whose bit is clear in a listing cannot be
 // in it, so most lookups of derived files that are not there end here,
 // without hashing the whole name.
 uint64_t ExtensionBit(uint32_t extensionHash) { return uint64_t{1} << (extensionHash & 63); }
-
-size_t SlotsFor(size_t count) {
-  size_t capacity = 16;
-  while (capacity < count * 2) capacity *= 2;
-  return capacity;
-}
-
-// Open addressing over entries: `same` says whether an entry belongs to the
-// slot an entry already holds, `link` chains the entries of one slot. Filled
-// backwards, so each chain runs in the order the entries are held.
-template <typename Key, typename Same, typename Link>
-void BuildSlots(Listing& listing, std::vector<int32_t>& slots, Key key, Same same, Link link) {
-  slots.assign(SlotsFor(listing.entries.size()), -1);
-  size_t mask = slots.size() - 1;
-  for (size_t i = listing.entries.size(); i-- > 0;) {
-    ListedEntry& entry = listing.entries[i];
-    for (size_t slot = key(entry) & mask;; slot = (slot + 1) & mask) {
-      int32_t held = slots[slot];
-      if (held >= 0 && !same(listing.entries[held], entry)) continue;
-      link(entry) = held;
-      slots[slot] = static_cast<int32_t>(i);
-      break;
-    }
-  }
-}
 
 // Each chain of names equal but for case is put in order once, when the
 // hash is built: its head is then the first a search would deliver, however
@@ -142,7 +113,7 @@ std::shared_ptr<Listing> NewListing(const std::string& dirPath) {
 // The entry named `name` without regard to case, the exact one preferred,
 // else the first in order. A slot holds the first of its names not yet
 // deleted, so the deleted ones are passed over once, not at every lookup.
-int32_t LookUpHashed(Listing& listing, std::string_view name) {
+int32_t LookUp(Listing& listing, std::string_view name) {
   if (listing.nameSlots.empty()) HashNames(listing);
   size_t mask = listing.nameSlots.size() - 1;
   uint32_t hash = HashIgnoringCase(name);
@@ -159,25 +130,6 @@ int32_t LookUpHashed(Listing& listing, std::string_view name) {
     return exact >= 0 && !listing.entries[exact].removed ? exact : held;
   }
   return -1;
-}
-
-// The same, found among the entries of the name's extension while they are
-// few, as in most directories: their names need no hash then. Once the hash
-// is built it answers every lookup.
-int32_t LookUp(Listing& listing, std::string_view name) {
-  constexpr int kFewEntries = 16;
-  if (!listing.nameSlots.empty()) return LookUpHashed(listing, name);
-  int32_t first = -1;
-  int seen = 0;
-  for (int32_t i = NextOfExtension(listing, ExtensionOf(name), -1); i >= 0;
-       i = listing.entries[i].nextSameExtension) {
-    if (++seen > kFewEntries) return LookUpHashed(listing, name);
-    const ListedEntry& entry = listing.entries[i];
-    if (entry.removed || !SameNameIgnoringCase(entry.name, name)) continue;
-    if (entry.name == name) return i;
-    if (first < 0 || ListedBefore(entry, listing.entries[first])) first = i;
-  }
-  return first;
 }
 
 }  // namespace
@@ -293,9 +245,4 @@ bool CurrentAttributes(const Listing& listing, ListedEntry& entry) {
   if (!ReadEntryAttributes(listing, entry)) return false;
   entry.readAt = attributeEpoch;
   return true;
-}
-
-bool MayPassFilter(const ListedEntry& entry, uint32_t attrSet) {
-  return PassesFilter(entry.listedAttributes,
-                      entry.typeKnown ? attrSet : attrSet & ~kOnlyDirectories);
 }

@@ -29,6 +29,19 @@ struct ListedEntry {
   uint32_t extensionHash = 0;     // HashIgnoringCase of the extension
   int32_t nextSameName = -1;      // next entry equal without regard to case, in order
   int32_t nextSameExtension = -1; // next entry of that extension
+  uint32_t baseHash = 0;          // HashIgnoringCase of the name less its extension, once hashed
+  int32_t nextSameBase = -1;      // next entry of that base name
+};
+
+// What a walk made ahead found for one search still to come (SearchesAhead):
+// the entries whose names match and whose directory read passes the filter,
+// in order, as the search itself would find them when it was made.
+// A pattern not walked (one served by an index) holds its place only.
+struct MatchedAhead {
+  std::string pattern;
+  uint32_t attrSet = 0;
+  bool walked = false;
+  std::vector<int32_t> matched;
 };
 
 struct Listing {
@@ -40,7 +53,10 @@ struct Listing {
   std::vector<int32_t> nameSlots;     // open-addressing hash, built when first needed
   std::vector<int32_t> exactSlots;    // the same by exact name, built likewise
   std::vector<int32_t> extensionSlots;  // first entry of each extension, likewise
+  std::vector<int32_t> baseSlots;       // first entry of each base name, likewise
   uint64_t extensions = 0;            // one bit for each extension present
+  std::vector<MatchedAhead> matchedAhead;  // the searches said to come, in order
+  size_t nextAhead = 0;                    // the first not yet searched for
   // Its subdirectories listed ahead, 0: none; asked for at that epoch, and
   // asked for again when the descent next looks for one after a wait.
   uint64_t readAheadGroup = 0;
@@ -105,7 +121,10 @@ bool ReachDirectoryOf(std::string_view path, std::string& dirPath);
 bool CurrentAttributes(const Listing& listing, ListedEntry& entry);
 
 // False when the directory read alone shows that the entry cannot pass.
-bool MayPassFilter(const ListedEntry& entry, uint32_t attrSet);
+inline bool MayPassFilter(const ListedEntry& entry, uint32_t attrSet) {
+  return PassesFilter(entry.listedAttributes,
+                      entry.typeKnown ? attrSet : attrSet & ~kOnlyDirectories);
+}
 
 // The one test of a directory's attributes a descent may enter, on both
 // builds and for the read-ahead alike, made on what the directory is when it

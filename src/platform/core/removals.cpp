@@ -91,10 +91,7 @@ bool IssueAhead(const std::shared_ptr<Listing>& listing, ListedEntry& entry, std
   job->name = entry.name;
   job->message = JoinPath(PlaceText(), name);
   job->size = entry.size;
-  {
-    AheadLock hold;
-    while (unfinished.load() >= kRemovalsInFlight) WaitUntilSettled();
-  }
+  AwaitRoomForRemoval();
   {
     // Issued inside the gate: once the break handler holds it, or runs, no
     // deletion is issued any more.
@@ -143,6 +140,13 @@ Removal IssueRemoval(std::string_view name, int64_t& size) {
   Removal removal = RemoveOrIssue(name, size, OverlapsRemovals());
   if (removal == Removal::Failed) WaitForRemovals();
   return removal;
+}
+
+void AwaitRoomForRemoval() {
+  // Only the main flow issues: below the bound there is room already.
+  if (unfinished.load() < kRemovalsInFlight) return;
+  AheadLock hold;
+  while (unfinished.load() >= kRemovalsInFlight) WaitUntilSettled();
 }
 
 void WaitForRemovals() {

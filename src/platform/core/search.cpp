@@ -4,6 +4,7 @@
 #include "common/match.h"
 #include "common/names.h"
 #include "platform/core/listing.h"
+#include "platform/core/search_ahead.h"
 #include "platform/platform.h"
 
 struct SearchState {
@@ -44,18 +45,44 @@ bool Deliver(SearchState& state, TSearchRec& rec) {
   return false;
 }
 
-// "*.EXT" with one dot, which finds exactly the names of that extension.
-std::string_view ExtensionSearched(const PreparedPattern& prepared) {
-  std::string_view tail = prepared.pattern.substr(1);
-  if (!prepared.starThenLiteral || tail.size() < 2 || tail[0] != '.' ||
-      tail.find('.', 1) != std::string_view::npos)
-    return {};
-  return tail;
+// The entries a search may deliver, put in order: names match, and what
+// the directory read showed passes the filter. Removed marks and attributes
+// are looked at as each is delivered.
+void Match(Listing& listing, std::string_view pattern, uint32_t attrSet, std::vector<int32_t>& matched) {
+  // Most searches by extension find none, which the index tells at once.
+  std::string_view extension = ExtensionSearched(pattern);
+  int32_t first = extension.empty() ? -1 : NextOfExtension(listing, extension, -1);
+  if (!extension.empty() && first < 0) return;
+  PreparedPattern prepared = PreparePattern(pattern, NamesRules());
+  std::string_view run = RequiredRun(prepared);
+  auto take = [&](int32_t i) {
+    const ListedEntry& entry = listing.entries[i];
+    if (entry.removed || !MayPassFilter(entry, attrSet)) return;
+    if (!run.empty() && !HoldsRun(entry.name, run)) return;
+    if (MatchPrepared(prepared, entry.name)) matched.push_back(i);
+  };
+  if (!extension.empty()) {
+    for (int32_t i = first; i >= 0; i = NextOfExtension(listing, extension, i)) take(i);
+  } else {
+    for (size_t i = 0; i < listing.entries.size(); ++i) take(static_cast<int32_t>(i));
+  }
+  std::sort(matched.begin(), matched.end(), [&listing](int32_t a, int32_t b) {
+    return ListedBefore(listing.entries[a], listing.entries[b]);
+  });
 }
 
-// A text that every name the pattern matches holds as it is: its longest
-// run without wildcards, letters or bytes beyond ASCII, which no folding of
-// case changes, taken from the part a name without a dot must match too.
+}  // namespace
+
+std::string_view ExtensionSearched(std::string_view pattern) {
+  if (pattern.size() < 3 || pattern[0] != '*' || pattern[1] != '.') return {};
+  for (size_t i = 2; i < pattern.size(); ++i)
+    if (pattern[i] == '.' || pattern[i] == '*' || pattern[i] == '?') return {};
+  return pattern.substr(1);
+}
+
+// Its longest run without wildcards, letters or bytes beyond ASCII, which
+// no folding of case changes, taken from the part a name without a dot must
+// match too.
 std::string_view RequiredRun(const PreparedPattern& prepared) {
   std::string_view part =
       prepared.pattern.substr(0, prepared.pattern.size() - prepared.dotlessEnding);
@@ -71,48 +98,38 @@ std::string_view RequiredRun(const PreparedPattern& prepared) {
   return longest;
 }
 
-// The entries a search may deliver, put in order: names match, and what
-// the directory read showed passes the filter. Removed marks and attributes
-// are looked at as each is delivered.
-void Match(Listing& listing, std::string_view pattern, uint32_t attrSet, std::vector<int32_t>& matched) {
-  PreparedPattern prepared = PreparePattern(pattern, NamesRules());
-  std::string_view run = RequiredRun(prepared);
-  auto take = [&](int32_t i) {
-    const ListedEntry& entry = listing.entries[i];
-    if (entry.removed || !MayPassFilter(entry, attrSet)) return;
-    if (!run.empty() && entry.name.find(run) == std::string::npos) return;
-    if (MatchPrepared(prepared, entry.name)) matched.push_back(i);
-  };
-  std::string_view extension = ExtensionSearched(prepared);
-  if (!extension.empty()) {
-    for (int32_t i = NextOfExtension(listing, extension, -1); i >= 0; i = NextOfExtension(listing, extension, i))
-      take(i);
-  } else {
-    for (size_t i = 0; i < listing.entries.size(); ++i) take(static_cast<int32_t>(i));
-  }
-  std::sort(matched.begin(), matched.end(), [&listing](int32_t a, int32_t b) {
-    return ListedBefore(listing.entries[a], listing.entries[b]);
-  });
-}
-
-}  // namespace
-
 bool SearchFirst(std::string_view pattern, uint32_t attrSet, TSearchRec& rec) {
   rec.handle = nullptr;
-  std::string_view namePattern = NamePart(pattern);
-  // A NUL would end the name the system is given early.
-  if (namePattern.empty() || pattern.find('\0') != std::string_view::npos) return false;
+  // One look at the pattern: whether it has a directory part and whether
+  // its name holds a wildcard. A NUL would end the name the system is given
+  // early.
+  size_t nameStart = 0;
+  bool wildcard = false;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    char c = pattern[i];
+    if (c == '*' || c == '?') {
+      wildcard = true;
+    } else if (c == '\0') {
+      return false;
+    } else if (IsSeparator(c)) {
+      nameStart = i + 1;
+      wildcard = false;
+    }
+  }
+  std::string_view namePattern = pattern.substr(nameStart);
+  if (namePattern.empty()) return false;
   std::string dirPath;
-  if (!ReachDirectoryOf(pattern, dirPath)) return false;
+  if (nameStart > 0 && !ReachDirectoryOf(pattern, dirPath)) return false;
   const std::shared_ptr<Listing>& listing = ListingFor(dirPath);
-  if (IsLiteralPattern(namePattern)) {
+  if (!wildcard) {
     // A literal name finds at most one entry, so no search stays open.
     int32_t i = FindLiteral(*listing, namePattern);
     if (i < 0) return false;
     return Passes(*listing, listing->entries[i], attrSet, rec);
   }
   std::vector<int32_t> matched;
-  Match(*listing, namePattern, attrSet, matched);
+  if (!TakeMatchedAhead(*listing, namePattern, attrSet, matched))
+    Match(*listing, namePattern, attrSet, matched);
   if (matched.empty()) return false;
   rec.handle = new SearchState{listing, std::move(matched), 0, attrSet};
   return Deliver(*rec.handle, rec);

@@ -1,0 +1,80 @@
+// The entries of one base name: the lookups of a rule's derived files, most
+// of which find nothing, are told apart from those that may find a file by
+// one look at the entries that share the source's base name.
+#include "common/match.h"
+#include "common/names.h"
+#include "platform/core/listing.h"
+#include "platform/core/slots.h"
+#include "platform/platform.h"
+
+namespace {
+
+std::string_view BaseOf(std::string_view name) {
+  return name.substr(0, name.size() - ExtensionOf(name).size());
+}
+
+void HashBases(Listing& listing) {
+  for (ListedEntry& entry : listing.entries) entry.baseHash = HashIgnoringCase(BaseOf(entry.name));
+  BuildSlots(
+      listing, listing.baseSlots, [](const ListedEntry& e) { return e.baseHash; },
+      [](const ListedEntry& a, const ListedEntry& b) {
+        return a.baseHash == b.baseHash && SameNameIgnoringCase(BaseOf(a.name), BaseOf(b.name));
+      },
+      [](ListedEntry& e) -> int32_t& { return e.nextSameBase; });
+}
+
+// A byte that would make a name a pattern or a path, or end it early.
+bool Special(char c) { return c == '*' || c == '?' || c == '\0' || IsSeparator(c); }
+
+bool DroppedAtEnd(std::string_view name) {
+  return !name.empty() && kDroppedAtNameEnd.find(name.back()) != std::string_view::npos;
+}
+
+// A word whose only dot comes first and that the system takes as written:
+// a name of the base and that word has exactly that word for extension.
+bool PlainExtension(std::string_view word) {
+  if (word.size() < 2 || word[0] != '.' || DroppedAtEnd(word)) return false;
+  for (size_t i = 1; i < word.size(); ++i)
+    if (word[i] == '.' || Special(word[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+EntriesOfBase::EntriesOfBase(std::string_view base) {
+  for (char c : base)
+    if (Special(c)) return;
+  listing_ = ListingFor("");
+  Listing& listing = *listing_;
+  if (listing.baseSlots.empty()) HashBases(listing);
+  size_t mask = listing.baseSlots.size() - 1;
+  uint32_t hash = HashIgnoringCase(base);
+  for (size_t slot = hash & mask; listing.baseSlots[slot] >= 0; slot = (slot + 1) & mask) {
+    int32_t held = listing.baseSlots[slot];
+    const ListedEntry& entry = listing.entries[held];
+    if (entry.baseHash == hash && SameNameIgnoringCase(BaseOf(entry.name), base)) {
+      first_ = held;
+      break;
+    }
+  }
+  dotless_ = !base.empty() && base.find('.') == std::string_view::npos && !DroppedAtEnd(base);
+}
+
+bool EntriesOfBase::MayName(std::string_view word) const {
+  if (!listing_) return true;
+  const std::vector<ListedEntry>& entries = listing_->entries;
+  if (PlainExtension(word)) {
+    for (int32_t i = first_; i >= 0; i = entries[i].nextSameBase)
+      if (!entries[i].removed && SameNameIgnoringCase(ExtensionOf(entries[i].name), word)) return true;
+    return false;
+  }
+  // "base." names "base." or, where there is none, "base" itself.
+  if (word == "." && dotless_) {
+    for (int32_t i = first_; i >= 0; i = entries[i].nextSameBase) {
+      std::string_view extension = ExtensionOf(entries[i].name);
+      if (!entries[i].removed && (extension.empty() || extension == ".")) return true;
+    }
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,32 @@
+// What the searches and the walk made ahead for the searches said to come
+// share. Internal to src/platform.
+#pragma once
+
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "common/match.h"
+#include "platform/core/listing.h"
+
+// The extension "*.EXT" with one dot searches for, which finds exactly the
+// names of that extension; empty for any other pattern.
+std::string_view ExtensionSearched(std::string_view pattern);
+
+// A text that every name the pattern matches holds as it is; may be empty.
+std::string_view RequiredRun(const PreparedPattern& prepared);
+
+// True when `name` holds `run` (not empty) byte for byte.
+inline bool HoldsRun(std::string_view name, std::string_view run) {
+  if (run.size() > name.size()) return false;
+  const char* end = name.data() + name.size() - run.size();
+  for (const char* at = name.data(); at <= end; ++at)
+    if (*at == run[0] && std::memcmp(at + 1, run.data() + 1, run.size() - 1) == 0) return true;
+  return false;
+}
+
+// Hands over, into `matched`, what the walk made ahead found for a search
+// for `pattern` with `attrSet` in `listing`, the next one said to come of
+// that pattern; false when the walk made none for it.
+bool TakeMatchedAhead(Listing& listing, std::string_view pattern, uint32_t attrSet,
+                      std::vector<int32_t>& matched);
