@@ -175,12 +175,12 @@ void CheckParse(const Words& words) {
     // that could not be entered.
     const std::string& fault = words[handled];
     if (!IsOptionWord(fault) && directories == 0) {
-      FUZZ_REQUIRE(where == Start() && run.currentDirText == fault);
+      FUZZ_REQUIRE(where == Start() && PlaceText() == Start());
       return;
     }
     FUZZ_REQUIRE(IsOptionWord(fault) ? !IsValidOption(fault) : directories == 1);
   }
-  FUZZ_REQUIRE(run.currentDirText == (directory != nullptr ? *directory : Start()));
+  FUZZ_REQUIRE(PlaceText() == (directory != nullptr ? *directory : Start()));
   if (directory == nullptr) FUZZ_REQUIRE(where == Start());
 }
 
