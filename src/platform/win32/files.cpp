@@ -8,6 +8,7 @@
 #include "common/names.h"
 #include "platform/win32/descent.h"
 #include "platform/win32/directory.h"
+#include "platform/win32/long_paths.h"
 #include "platform/core/listing.h"
 #include "platform/core/removals.h"
 #include "platform/platform.h"
@@ -22,9 +23,8 @@ namespace {
 // kept from what was entered instead.
 std::string trackedDirectory;
 
-// The longest path the wide functions take, and the prefix that lets them.
+// The longest path the wide functions take.
 constexpr size_t kLongPath = 32767;
-constexpr wchar_t kLongPrefix[] = L"\\\\?\\";
 
 std::string SystemCurrentDirectory() {
   char path[kPathBytes];
@@ -45,16 +45,14 @@ size_t WidePath(const char* path, wchar_t* wide, size_t room) {
 // goes through the wide function, as it is and then in its "\\?\" form.
 bool SetLongCurrentDirectory(const char* path) {
   static wchar_t wide[kLongPath + 8];
-  size_t prefix = sizeof kLongPrefix / sizeof kLongPrefix[0] - 1;
-  size_t n = WidePath(path, wide + prefix, kLongPath);
-  if (n == 0) return false;
-  if (SetCurrentDirectoryW(wide + prefix)) return true;
+  if (WidePath(path, wide, kLongPath) == 0) return false;
+  if (SetCurrentDirectoryW(wide)) return true;
   // The prefixed form takes no "/" and no relative name: only a full path.
   static wchar_t full[kLongPath + 8];
-  DWORD length = GetFullPathNameW(wide + prefix, kLongPath, full, nullptr);
-  if (length == 0 || length >= kLongPath || full[0] == L'\\') return false;
-  memcpy(wide, kLongPrefix, prefix * sizeof(wchar_t));
-  memcpy(wide + prefix, full, (length + 1) * sizeof(wchar_t));
+  DWORD length = GetFullPathNameW(wide, kLongPath, full, nullptr);
+  if (length == 0 || length >= kLongPath) return false;
+  if (long_paths::WriteLongForm(full, length, wide, sizeof wide / sizeof wide[0]) == 0)
+    return false;
   return SetCurrentDirectoryW(wide) != 0;
 }
 
@@ -66,9 +64,8 @@ std::string FullPathOf(std::string_view path) {
   if (WidePath(std::string(path).c_str(), wide, kLongPath) == 0) return {};
   DWORD length = GetFullPathNameW(wide, kLongPath, full, nullptr);
   if (length == 0 || length >= kLongPath) return {};
+  long_paths::ToShownForm(full, length);
   const wchar_t* text = full;
-  size_t prefix = sizeof kLongPrefix / sizeof kLongPrefix[0] - 1;
-  if (wcsncmp(text, kLongPrefix, prefix) == 0) text += prefix;
   int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (n <= 1) return {};
   std::string narrow(static_cast<size_t>(n), '\0');
@@ -117,9 +114,10 @@ std::string LiteralPath(std::string_view path) {
   if (whole.find('/') != std::string::npos || whole.find("\\.\\") != std::string::npos ||
       whole.find("\\..\\") != std::string::npos || whole.size() < 3)
     return {};
-  if (whole.starts_with("\\\\?\\")) return whole;
-  if (whole.starts_with("\\\\")) return "\\\\?\\UNC\\" + whole.substr(2);
-  return "\\\\?\\" + whole;
+  std::string prefixed(whole.size() + 8, '\0');
+  prefixed.resize(long_paths::WriteLongForm(whole.data(), whole.size(), prefixed.data(),
+                                            prefixed.size()));
+  return prefixed;
 }
 
 bool SetAnyCurrentDirectory(const char* path) {
