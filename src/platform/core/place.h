@@ -98,6 +98,10 @@ struct Way {
   // level below it that text joined by the name entered.
   std::string text;
   bool named = false;
+  // Where the run last put the process (or found it), as the system names
+  // it: the top of a descent begins as this text. Kept, since the system
+  // asked again may name it otherwise, or not at all.
+  std::string topText;
 
   void Forget() {
     levels.clear();
@@ -108,6 +112,11 @@ struct Way {
     Forget();
     text.assign(as);
     named = true;
+  }
+  // ... and the system names it `system`.
+  void MovedTo(std::string_view as, std::string system) {
+    MovedTo(as);
+    topText = std::move(system);
   }
   const std::string& Text() {
     if (!named) MovedTo(CurrentDirectory());

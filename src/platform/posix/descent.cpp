@@ -83,7 +83,11 @@ Place* Here() {
   return way.lost || !way.levels.back().fd ? nullptr : &way.levels.back();
 }
 
-void ForgetPlaces(std::string_view as) { way.MovedTo(as); }
+void ForgetPlaces(std::string_view as, std::string system) {
+  way.MovedTo(as, std::move(system));
+}
+
+const std::string& TopAsSystemNamesIt() { return way.topText; }
 
 const std::string& PlaceText() { return way.Text(); }
 

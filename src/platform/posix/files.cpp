@@ -20,7 +20,6 @@
 namespace {
 
 std::string programPath;
-std::string trackedDirectory;
 
 std::string SystemCurrentDirectory() {
   std::string current;
@@ -64,7 +63,8 @@ std::string HomeDirectory() {
 
 void StartFileSystem(const char* argv0) {
   SetProgramPath(argv0);
-  trackedDirectory = SystemCurrentDirectory();
+  std::string start = SystemCurrentDirectory();
+  ForgetPlaces(start, start);
 }
 
 std::string ProgramPath() { return programPath; }
@@ -134,21 +134,22 @@ Removal RemoveOrIssue(std::string_view name, int64_t& size, bool overlap) {
   return Removal::Removed;
 }
 
-// Where ChangeDirectory left the process. A step by one name, or up by "..",
+// Where ChangeDirectory left the process, which stood in `text` and was
+// given `target`, as the system names it. A step by one name, or up by "..",
 // is applied to the text instead of asking the system, whose answer costs a
 // walk up the whole path in a deep tree.
-void TrackChange(std::string_view target) {
+std::string TextAfterChange(std::string text, std::string_view target) {
   if (target == "..") {
-    size_t cut = trackedDirectory.rfind('/');
-    trackedDirectory.resize(cut == 0 || cut == std::string::npos ? 1 : cut);
-    return;
+    size_t cut = text.rfind('/');
+    text.resize(cut == 0 || cut == std::string::npos ? 1 : cut);
+    return text;
   }
   if (target.find('/') == std::string_view::npos && target != ".") {
-    if (trackedDirectory.empty() || trackedDirectory.back() != '/') trackedDirectory += '/';
-    trackedDirectory.append(target);
-    return;
+    if (text.empty() || text.back() != '/') text += '/';
+    text.append(target);
+    return text;
   }
-  trackedDirectory = SystemCurrentDirectory();
+  return SystemCurrentDirectory();
 }
 
 bool ChangeDirectory(std::string_view path) {
@@ -161,14 +162,13 @@ bool ChangeDirectory(std::string_view path) {
     if (chdir(target.c_str()) != 0) return false;
   }
   ForgetListings();
-  ForgetPlaces(path);
-  TrackChange(target);
+  ForgetPlaces(path, TextAfterChange(TopAsSystemNamesIt(), target));
   return true;
 }
 
 bool ReturnToDirectory(const char* path) { return chdir(path) == 0; }
 
-std::string CurrentDirectory() { return trackedDirectory; }
+std::string CurrentDirectory() { return TopAsSystemNamesIt(); }
 
 int64_t FreeDiskBytes(uint8_t) {
   struct statvfs vfs;

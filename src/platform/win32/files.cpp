@@ -18,11 +18,6 @@ constexpr DWORD kPathBytes = 3 * MAX_PATH + 1;
 
 namespace {
 
-// Where the process stands, as the program names it. The A functions
-// report no directory deeper than MAX_PATH characters, so the text is then
-// kept from what was entered instead.
-std::string trackedDirectory;
-
 // The longest path the wide functions take.
 constexpr size_t kLongPath = 32767;
 
@@ -74,22 +69,22 @@ std::string FullPathOf(std::string_view path) {
   return narrow;
 }
 
-// The directory just entered by `target`: as the system reports it, or,
-// past MAX_PATH, a name entered added to the text and ".." cutting one off;
-// any other path entered there is asked of the wide function.
-void TrackChange(std::string_view target) {
+// Where the process stands after it was moved from `text` by `target`,
+// as the system names it: as it reports it, or, past MAX_PATH, where it
+// reports nothing, a name entered added to the text and ".." cutting one
+// off; any other path entered there is asked of the wide function.
+std::string TextAfterChange(std::string text, std::string_view target) {
   std::string system = SystemCurrentDirectory();
-  if (!system.empty()) {
-    trackedDirectory = system;
-  } else if (target == "..") {
-    size_t cut = trackedDirectory.find_last_of('\\');
+  if (!system.empty()) return system;
+  if (target == "..") {
+    size_t cut = text.find_last_of('\\');
     // A drive root keeps its separator.
-    if (cut != std::string::npos) trackedDirectory.resize(cut == 2 ? 3 : cut);
-  } else if (target.find_first_of("\\/:") == std::string_view::npos && target != ".") {
-    trackedDirectory = JoinPath(trackedDirectory, target);
-  } else {
-    trackedDirectory = FullPathOf(".");
+    if (cut != std::string::npos) text.resize(cut == 2 ? 3 : cut);
+    return text;
   }
+  if (target.find_first_of("\\/:") == std::string_view::npos && target != ".")
+    return JoinPath(text, target);
+  return FullPathOf(".");
 }
 
 }  // namespace
@@ -193,18 +188,17 @@ Removal RemoveOrIssue(std::string_view name, int64_t& size, bool overlap) {
 bool ChangeDirectory(std::string_view path) {
   if (path.empty() || path.find('\0') != std::string_view::npos) return false;
   LeavingDirectory();
-  if (trackedDirectory.empty()) trackedDirectory = CurrentDirectory();
+  std::string before = CurrentDirectory();
   if (!SetAnyCurrentDirectory(std::string(path).c_str())) return false;
   ForgetListings();
-  ForgetPlaces(path);
-  TrackChange(path);
+  ForgetPlaces(path, TextAfterChange(std::move(before), path));
   return true;
 }
 
 bool ReturnToDirectory(const char* path) { return SetAnyCurrentDirectory(path); }
 
 std::string CurrentDirectory() {
-  if (!trackedDirectory.empty()) return trackedDirectory;
+  if (!TopAsSystemNamesIt().empty()) return TopAsSystemNamesIt();
   std::string system = SystemCurrentDirectory();
   return system.empty() ? FullPathOf(".") : system;
 }
