@@ -2,6 +2,7 @@
 
 #include "platform/core/freshness.h"
 #include "platform/core/place.h"
+#include "platform/core/readahead_files.h"
 #include "platform/core/readahead_jobs.h"
 #include "platform/core/removals.h"
 #include "platform/core/workers.h"
@@ -9,12 +10,7 @@
 
 namespace {
 
-// Reads in flight at most, and the workers: enough besides for every
-// deletion in flight.
-constexpr int kReadsInFlight = 16;
-constexpr int kWorkers = kReadsInFlight + kRemovalsAtOnce;
 constexpr size_t kListingsHeld = kAheadBound;
-constexpr size_t kFilesHeld = kAheadBound;
 
 struct ListingJob : AheadJob {
   AheadParent parent;  // let go once read
@@ -25,33 +21,10 @@ struct ListingJob : AheadJob {
   uint64_t below = 0;  // the group its own subdirectories were asked in, 0: none
 };
 
-struct FileJob {
-  AheadParent parent;
-  std::string name;
-  AheadState state = AheadState::kQueued;
-  bool read = false;
-  uint32_t attributes = 0;
-  int64_t size = 0;
-  ReadMoment moment;
-};
-
-// The files of the current directory the sweep named, in the order it will
-// delete them: a few asked for at a time, ahead of the one it deletes.
-struct FilePlan {
-  AheadParent parent;
-  std::vector<std::string> names;
-  size_t next = 0;  // the first name not yet asked for
-  uint32_t epoch = 0;
-  std::deque<std::shared_ptr<FileJob>> asked;
-  bool nearlyDone = false;  // the subdirectories were asked for again near its end
-};
-
 // Everything the workers share, under the lock. Never destroyed: workers
 // still wait on it while the process ends.
 struct Shared {
   AheadJobs<ListingJob> listings;
-  std::deque<std::shared_ptr<FileJob>> files;  // read before any listing
-  FilePlan plan;
   uint64_t groups = 0;
   int reading = 0;  // workers reading a listing or a status
 };
@@ -70,7 +43,6 @@ uint32_t lastAsked = 0;  // the epoch of the last request while none were asked
 void DropStaleListings() {
   if (shared.listings.DropStale(attributeEpoch) > 0) window /= 2;
 }
-
 
 // Asks for `names` of `parent`, each ranked below `rank`. The lock is held.
 // Returns their group, 0 when none was asked for; `asked`, how many were.
@@ -120,21 +92,6 @@ void ReadListing(const std::shared_ptr<ListingJob>& job) {
   WakeWorkers(asked);
 }
 
-void ReadFile(const std::shared_ptr<FileJob>& job) {
-  int64_t began = MonotonicMs();
-  uint32_t attributes = 0;
-  int64_t size = 0;
-  bool read = ReadFileAhead(*job->parent, job->name, attributes, size);
-  AheadLock hold;
-  job->parent.reset();
-  job->read = read;
-  job->attributes = attributes;
-  job->size = size;
-  job->moment.ms = began;
-  job->state = AheadState::kRead;
-  NoteSettled();
-}
-
 // A deletion issued is wanted sooner than any read, and a file about to be
 // deleted sooner than any listing.
 void Work() {
@@ -146,13 +103,10 @@ void Work() {
       UnlockAhead();
       MakeRemoval(removal);
       LockAhead();
-    } else if (mayRead && !shared.files.empty()) {
-      std::shared_ptr<FileJob> file = std::move(shared.files.front());
-      shared.files.pop_front();
-      file->state = AheadState::kReading;
+    } else if (std::shared_ptr<FileJob> file = mayRead ? NextFileJob() : nullptr) {
       ++shared.reading;
       UnlockAhead();
-      ReadFile(file);
+      ReadFileJob(file);
       LockAhead();
       --shared.reading;
     } else if (std::shared_ptr<ListingJob> job = mayRead ? shared.listings.Next() : nullptr) {
@@ -180,59 +134,6 @@ bool HaveWorkers() {
   return workers > 0;
 }
 
-// Asks for the plan's next files, up to the bound. The lock is held.
-int AskMoreFiles(FilePlan& plan) {
-  int asked = 0;
-  while (plan.asked.size() < kFilesHeld && plan.next < plan.names.size()) {
-    auto job = std::make_shared<FileJob>();
-    job->parent = plan.parent;
-    job->name = std::move(plan.names[plan.next++]);
-    job->moment.epoch = plan.epoch;
-    plan.asked.push_back(job);
-    shared.files.push_back(std::move(job));
-    ++asked;
-  }
-  return asked;
-}
-
-// Drops the plan's jobs before `to` that no worker has begun. The lock is held.
-void DropQueuedFiles(std::deque<std::shared_ptr<FileJob>>::iterator to) {
-  for (auto job = shared.plan.asked.begin(); job != to; ++job)
-    if ((*job)->state == AheadState::kQueued) std::erase(shared.files, *job);
-}
-
-void ClearFilePlan() {
-  DropQueuedFiles(shared.plan.asked.end());
-  shared.plan = FilePlan{};
-}
-
-bool TakeFileLocked(const std::string& name, uint32_t& attributes, int64_t& size, bool& nearlyDone) {
-  AheadLock hold;
-  FilePlan& plan = shared.plan;
-  if (plan.epoch != attributeEpoch) {
-    ClearFilePlan();
-    return false;
-  }
-  auto at = std::find_if(plan.asked.begin(), plan.asked.end(),
-                         [&name](const std::shared_ptr<FileJob>& job) { return job->name == name; });
-  if (at == plan.asked.end()) return false;
-  std::shared_ptr<FileJob> job = *at;
-  // Files the sweep passed over are not deleted now; one not yet begun is
-  // read sooner by the sweep itself.
-  DropQueuedFiles(at + 1);
-  plan.asked.erase(plan.asked.begin(), at + 1);
-  WakeWorkers(AskMoreFiles(plan));
-  if (!plan.nearlyDone && plan.asked.size() + (plan.names.size() - plan.next) <= kWorkers)
-    nearlyDone = plan.nearlyDone = true;
-  if (job->state == AheadState::kQueued) return false;
-  while (job->state != AheadState::kRead) WaitUntilSettled();
-  if (!job->read || !StillFresh(job->moment)) return false;
-  attributes = job->attributes;
-  size = job->size;
-  return true;
-}
-
-
 }  // namespace
 
 std::vector<std::string> SubdirectoriesInOrder(const std::vector<ListedEntry>& entries) {
@@ -250,6 +151,8 @@ std::vector<std::string> SubdirectoriesInOrder(const std::vector<ListedEntry>& e
 void ListSubdirectoriesAhead() { listingsWanted = true; }
 
 bool FilesAhead() { return Pays() && HaveWorkers(); }
+
+bool WorkersStarted() { return workers > 0; }
 
 bool ListingsAhead() { return listingsWanted && FilesAhead(); }
 
@@ -299,39 +202,6 @@ bool TakeListing(uint64_t group, const std::string& name, const DirectoryStamp& 
   window = std::min(kAheadBound, window * 2);
   entries = std::move(job->entries);
   return true;
-}
-
-void AskFiles(AheadParent parent, std::vector<std::string> names) {
-  DropFiles();
-  if (!parent || names.empty() || !FilesAhead()) return;
-  int asked;
-  {
-    AheadLock hold;
-    FilePlan& plan = shared.plan;
-    plan.parent = std::move(parent);
-    plan.names = std::move(names);
-    plan.epoch = attributeEpoch;
-    asked = AskMoreFiles(plan);
-  }
-  WakeWorkers(asked);
-}
-
-bool TakeFile(const std::string& name, uint32_t& attributes, int64_t& size) {
-  if (workers <= 0) return false;
-  bool nearlyDone = false;
-  bool taken = TakeFileLocked(name, attributes, size, nearlyDone);
-  // The listings of the subdirectories, asked for when the sweep began, may
-  // be too old by the time the descent enters them: asked for again while
-  // the last deletions are made, they are fresh then.
-  if (nearlyDone) AskAgainBeforeDescent();
-  return taken;
-}
-
-
-void DropFiles() {
-  if (workers <= 0) return;
-  AheadLock hold;
-  ClearFilePlan();
 }
 
 bool JustEntered(uint64_t& askedIn, std::string& name, DirectoryStamp& entered) {
