@@ -483,12 +483,14 @@ TEST(Faults, WhatChangesWhileAWriteBlocksIsDecidedAsItIsThen) {
                             outer.PathOf("T"), true);
     ASSERT_TRUE(kelvo.WaitUntilWriting(kRunSeconds));
     // On a share the deletions announced before the write may still be in
-    // flight on the workers: the files there are those left once they end.
+    // flight on the workers: the files there are those left once they end,
+    // told by half a second without change (a loaded machine may hold a
+    // worker back for a while).
     Names before = outer.Left();
-    for (;;) {
+    for (int still = 0; still < 5;) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       Names now = outer.Left();
-      if (now == before) break;
+      still = now == before ? still + 1 : 0;
       before = std::move(now);
     }
     c.make(outer);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -256,19 +257,31 @@ bool BackgroundProcess::WaitUntilBlockedOn(int pipeEnd, long call, long i386Call
   // as a 32-bit process), and first argument, the descriptor.
   const std::string proc = "/proc/" + std::to_string(pid_);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  int stable = 0;  // samples in a row seen in the write with the pipe unchanged
+  int lastHeld = -1;
   while (std::chrono::steady_clock::now() < deadline) {
     int fd = open((proc + "/syscall").c_str(), O_RDONLY | O_CLOEXEC);
     std::string state = fd < 0 ? "" : ReadAll(fd);
     if (fd >= 0) close(fd);
     long number = -1;
     unsigned long descriptor = 0;
+    bool in = false;
     if (sscanf(state.c_str(), "%ld %lx", &number, &descriptor) == 2 &&
         (number == call || number == i386Call)) {
       char link[64];
       std::string fdPath = proc + "/fd/" + std::to_string(descriptor);
       ssize_t n = readlink(fdPath.c_str(), link, sizeof link);
-      if (n > 0 && std::string_view(link, static_cast<size_t>(n)) == watched) return true;
+      in = n > 0 && std::string_view(link, static_cast<size_t>(n)) == watched;
     }
+    // A read of the empty key pipe can only block. A write may be seen in
+    // progress on a loaded machine without being blocked: it is, once the
+    // pipe holds bytes that stay as they are while it stays in the call.
+    int held = -1;
+    if (in && call == SYS_write && ioctl(pipeEnd, FIONREAD, &held) != 0) held = -1;
+    if (in && call != SYS_write) return true;
+    stable = in && held > 0 && held == lastHeld ? stable + 1 : 0;
+    lastHeld = in ? held : -1;
+    if (stable >= 10) return true;
     SleepMilliseconds(2);
   }
   return false;
