@@ -84,14 +84,9 @@ struct PlaceBase {
   uint64_t aheadGroup = 0;  // the group its subdirectories were asked for in
 };
 
-// Supplied by each backend: the directory the process stands in, nullptr
-// where it is not known.
-PlaceBase* CurrentPlace();
-
-// The levels of a descent on either build, the process standing in the last.
-template <typename Place>
-struct Way {
-  std::vector<Place> levels;
+// What every backend's way down holds alike, whatever it holds its levels
+// by, and what the calls answered from it (core/way.cpp) need of them.
+struct WayBase {
   bool lost = false;  // a climb could not prove where the process stands
   // The text messages name where the process stands by: as the program
   // named it, and in a descent the top as CurrentDirectory reported it, each
@@ -103,8 +98,12 @@ struct Way {
   // asked again may name it otherwise, or not at all.
   std::string topText;
 
+  virtual size_t Depth() const = 0;
+  virtual PlaceBase& Level(size_t i) = 0;
+  virtual void ClearLevels() = 0;
+
   void Forget() {
-    levels.clear();
+    ClearLevels();
     lost = false;
   }
   // The process was moved to the directory messages name `as`.
@@ -124,18 +123,48 @@ struct Way {
   }
   // The top is made anew unless it is all there is: the sweep before the
   // descent knew it, with the subdirectories its listing asked for.
-  bool NeedsTop() const { return levels.size() != 1 || lost; }
+  bool NeedsTop() const { return Depth() != 1 || lost; }
   // The descent begins at the top, named as the system names it, and
   // searches it from its start.
   void BeginAtTop() {
     text = CurrentDirectory();
     named = true;
-    levels.front().textLength = text.size();
-    levels.front().subdirectories.Restart();
+    Level(0).textLength = text.size();
+    Level(0).subdirectories.Restart();
   }
   bool NextSubdirectory(std::string& name) {
-    return !levels.empty() && levels.back().subdirectories.Next(name);
+    return Depth() > 0 && Level(Depth() - 1).subdirectories.Next(name);
   }
+
+ protected:
+  ~WayBase() = default;
+};
+
+// Supplied by each backend: the directory the process stands in, nullptr
+// where it is not known.
+PlaceBase* CurrentPlace();
+// Supplied by each backend: its one way down.
+WayBase& TheWay();
+// Supplied by each backend: forgets every level and makes the directory
+// the process stands in the top.
+void MakeTop();
+
+// Forgets every level: the process was moved elsewhere, to the directory
+// messages name `as` and the system names `system`.
+void ForgetPlaces(std::string_view as, std::string system);
+// Returns the directory the process was last put in, as the system named
+// it then; "" before any.
+const std::string& TopAsSystemNamesIt();
+
+// The levels of a descent on either build, the process standing in the last.
+template <typename Place>
+struct Way final : WayBase {
+  std::vector<Place> levels;
+
+  size_t Depth() const override { return levels.size(); }
+  PlaceBase& Level(size_t i) override { return levels[i]; }
+  void ClearLevels() override { levels.clear(); }
+
   void Push(Place&& level) {
     AppendToPath(text, level.name);
     level.textLength = text.size();

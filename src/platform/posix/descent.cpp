@@ -65,6 +65,8 @@ Climb ComeDown(size_t target) {
   return Climb::Back;
 }
 
+}  // namespace
+
 // The directory the process moved to becomes the top.
 void MakeTop() {
   way.Forget();
@@ -76,27 +78,10 @@ void MakeTop() {
   way.levels.push_back(std::move(top));
 }
 
-}  // namespace
-
 Place* Here() {
   if (way.levels.empty()) MakeTop();
   return way.lost || !way.levels.back().fd ? nullptr : &way.levels.back();
 }
-
-void ForgetPlaces(std::string_view as, std::string system) {
-  way.MovedTo(as, std::move(system));
-}
-
-const std::string& TopAsSystemNamesIt() { return way.topText; }
-
-const std::string& PlaceText() { return way.Text(); }
-
-void BeginDescent() {
-  if (way.NeedsTop()) MakeTop();
-  way.BeginAtTop();
-}
-
-bool NextSubdirectory(std::string& name) { return way.NextSubdirectory(name); }
 
 Entry EnterSubdirectory(std::string_view name) {
   Place* here = Here();
@@ -157,3 +142,5 @@ Climb LeaveSubdirectory() {
 }
 
 PlaceBase* CurrentPlace() { return Here(); }
+
+WayBase& TheWay() { return way; }

@@ -22,9 +22,3 @@ struct Place : PlaceBase {
 // none yet; nullptr where it cannot be identified, or where a climb could
 // not prove where the process stands.
 Place* Here();
-// Forgets every level: the process was moved elsewhere, to the directory
-// messages name `as` and the system names `system`.
-void ForgetPlaces(std::string_view as, std::string system);
-// Returns the directory the process was last put in, as the system named
-// it then; "" before any.
-const std::string& TopAsSystemNamesIt();

@@ -79,6 +79,8 @@ Climb ComeDown(size_t target) {
   return climb;
 }
 
+}  // namespace
+
 // The directory the process stands in becomes the top.
 void MakeTop() {
   way.Forget();
@@ -91,31 +93,14 @@ void MakeTop() {
   way.levels.push_back(std::move(top));
 }
 
-}  // namespace
-
 Place* Here() {
   if (way.levels.empty()) MakeTop();
   return way.lost ? nullptr : &way.levels.back();
 }
 
-void ForgetPlaces(std::string_view as, std::string system) {
-  way.MovedTo(as, std::move(system));
-}
-
-const std::string& TopAsSystemNamesIt() { return way.topText; }
-
-const std::string& PlaceText() { return way.Text(); }
-
 bool StandsByLiteralPathOnly() {
   return !way.lost && !way.levels.empty() && way.levels.back().literalOnly;
 }
-
-void BeginDescent() {
-  if (way.NeedsTop()) MakeTop();
-  way.BeginAtTop();
-}
-
-bool NextSubdirectory(std::string& name) { return way.NextSubdirectory(name); }
 
 Entry EnterSubdirectory(std::string_view name) {
   Place* here = Here();
@@ -182,3 +167,5 @@ Climb LeaveSubdirectory() {
 }
 
 PlaceBase* CurrentPlace() { return Here(); }
+
+WayBase& TheWay() { return way; }

@@ -21,11 +21,5 @@ struct Place : PlaceBase {
 // Returns the directory the process stands in, made the top when there is
 // none yet; nullptr where a climb could not prove where the process stands.
 Place* Here();
-// Forgets every level: the process was moved elsewhere, to the directory
-// messages name `as` and the system names `system`.
-void ForgetPlaces(std::string_view as, std::string system);
-// Returns the directory the process was last put in, as the system named
-// it then; "" before any.
-const std::string& TopAsSystemNamesIt();
 // True where the process stands in a level that is literalOnly.
 bool StandsByLiteralPathOnly();
