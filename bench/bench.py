@@ -3,7 +3,7 @@
 #
 #     python3 bench/bench.py [--rounds 5] [--workdir /tmp] [--kelvo PATH] [--syscalls]
 #                            [--scan-only] [--wine EXE [--wine-command wine]]
-#     python3 bench/bench.py --network [--delay-us 500] [--rounds 5] [--kelvo PATH]
+#     python3 bench/bench.py --network [--client sshfs] [--delay-us 500] [--rounds 5] [--kelvo PATH]
 #
 # Builds kelvo (Release, in build/bench) unless --kelvo names a binary, makes
 # seeded trees in a fresh directory under --workdir, runs kelvo only inside
@@ -40,6 +40,12 @@
 # file and the most deletions the file system saw in flight at once. Permission checks cost no request
 # (share clients answer them from their caches) unless --net-access. Needs
 # root or FUSE rights.
+#
+# --client sshfs puts a real network file system client in the latency file
+# system's place: sshfs (its default caches) to a local sftp-server, through
+# bench/sftprelay.py, which carries each byte --delay-us / 2 later each way
+# and counts the requests and the removals in flight. Debian: sshfs,
+# openssh-sftp-server.
 import argparse
 import os
 import random
@@ -646,6 +652,8 @@ def wine_figure(work, args, rng):
 LATENCYFS = os.path.join(REPO, "bench", "latencyfs.c")
 # The kinds of request shown; every kind counts towards the total.
 SHOWN_REQUESTS = ("getattr", "opendir", "readdir", "unlink", "access")
+SFTPRELAY = os.path.join(REPO, "bench", "sftprelay.py")
+SFTP_SERVER = "/usr/lib/openssh/sftp-server"
 
 
 def build_latencyfs(work):
@@ -667,19 +675,24 @@ class LatencyMount:
     def __init__(self, work, fs, backing, args):
         self.work, self.fs, self.backing = work, fs, backing
         self.options = ["--delay-us", str(args.delay_us)] + (["--access"] if args.net_access else [])
+        self.delay_us = args.delay_us
         self.point = os.path.join(work.top, "mnt")
         self.stats = os.path.join(work.top, "mnt.stats")
         self.requests = {}
 
+    what = "the latency file system"
+
+    def argv(self):
+        return [self.fs, self.backing, self.point, "--stats", self.stats] + self.options
+
     def __enter__(self):
         os.makedirs(self.point, exist_ok=True)
-        self.proc = subprocess.Popen([self.fs, self.backing, self.point, "--stats", self.stats] + self.options,
-                                     stdin=subprocess.DEVNULL)
+        self.proc = subprocess.Popen(self.argv(), stdin=subprocess.DEVNULL)
         deadline = time.monotonic() + 10
         while not os.path.ismount(self.point):
             if self.proc.poll() is not None or time.monotonic() > deadline:
                 self.proc.kill()
-                raise SystemExit("bench: the latency file system did not mount (is /dev/fuse there?)")
+                raise SystemExit(f"bench: {self.what} did not mount (is /dev/fuse there?)")
             time.sleep(0.01)
         return self.point
 
@@ -693,11 +706,28 @@ class LatencyMount:
         except subprocess.TimeoutExpired:
             self.proc.kill()
             raise SystemExit("bench: the latency file system did not end")
+        deadline = time.monotonic() + 10  # sshfs leaves its relay to write them after it
+        while not os.path.exists(self.stats) and time.monotonic() < deadline:
+            time.sleep(0.01)
         with open(self.stats) as f:
             self.requests = {k: int(v) for k, v in (line.split() for line in f if line.strip())}
         self.in_flight = self.requests.pop("unlinks-in-flight-at-most", 0)
         os.unlink(self.stats)
         return False
+
+
+class SshfsMount(LatencyMount):
+    """sshfs over bench/sftprelay.py to a local sftp-server, mounted over
+    `backing` for one command: a real network file system client, each byte
+    carried half of --delay-us later each way. The requests the client sent
+    are in `requests` once it is unmounted; sshfs keeps its own caches, as
+    it does by default."""
+
+    what = "sshfs"
+
+    def argv(self):
+        relay = f"{sys.executable} {SFTPRELAY} --delay-us {self.delay_us // 2} --stats {self.stats}"
+        return ["sshfs", "-f", "-o", f"ssh_command={relay}", f"relay:{self.backing}", self.point]
 
 
 def same_as_sequential(work, fs, tree, args):
@@ -708,7 +738,7 @@ def same_as_sequential(work, fs, tree, args):
         seen = []
         for ahead in ("0", "1"):
             copy = work.copy(tree, f"net.check{ahead}")
-            with LatencyMount(work, fs, copy, args) as where:
+            with args.mount(work, fs, copy, args) as where:
                 work.kelvo_argv(where)  # refuses a place outside the work directory
                 run = subprocess.run(argv, cwd=where, stdin=subprocess.DEVNULL, capture_output=True,
                                      env=dict(os.environ, KELVO_READ_AHEAD=ahead))
@@ -725,7 +755,12 @@ def same_as_sequential(work, fs, tree, args):
 def network_figure(work, args, rng):
     if shutil.which("fusermount3") is None:
         raise SystemExit("bench: --network needs fusermount3 (Debian: fuse3)")
-    fs = build_latencyfs(work)
+    if args.client == "sshfs":
+        if shutil.which("sshfs") is None or not os.path.exists(SFTP_SERVER):
+            raise SystemExit("bench: --client sshfs needs sshfs and sftp-server (Debian: sshfs, openssh-sftp-server)")
+        fs, args.mount = None, SshfsMount
+    else:
+        fs, args.mount = build_latencyfs(work), LatencyMount
     tree = os.path.join(work.top, "net-tree")
     work.read_only[tree] = write_tree(tree, plan_tree(rng, args.net_dirs, args.net_files_per_dir, 5, False))
     before = listing(tree)
@@ -756,7 +791,7 @@ def network_figure(work, args, rng):
     for n in range(args.rounds):
         order = previews if n % 2 == 0 else previews[::-1]
         for name, argv_of, listed in order:
-            mount = LatencyMount(work, fs, tree, args)
+            mount = args.mount(work, fs, tree, args)
             with mount as where:
                 t, _ = timed(argv_of(where), where, allowed=KELVO_DONE)
             times[name].append(t)
@@ -766,7 +801,7 @@ def network_figure(work, args, rng):
         order = deletes if n % 2 == 0 else deletes[::-1]
         for name, argv_of, listed in order:
             copy = work.copy(tree, f"net.{n}")
-            mount = LatencyMount(work, fs, copy, args)
+            mount = args.mount(work, fs, copy, args)
             with mount as where:
                 if listed:
                     with open(deleted_list, "rb") as f:
@@ -787,7 +822,7 @@ def network_figure(work, args, rng):
     same_as_sequential(work, fs, tree, args)
 
     med = {name: statistics.median(ts) for name, ts in times.items()}
-    print(f"\nnetwork figure: {args.delay_us / 1000:g} ms per request, {swept} directories swept, "
+    print(f"\nnetwork figure, {args.client}: {args.delay_us / 1000:g} ms per request, {swept} directories swept, "
           f"{files} files, {len(model)} deleted; medians of {args.rounds} rounds; "
           f"requests of the first round")
     head = ("command", "s", "ratios", "requests") + SHOWN_REQUESTS
@@ -836,7 +871,10 @@ def main():
                     help="only the scans of the clean tree (and the Windows figure)")
     ap.add_argument("--network", action="store_true",
                     help="only the network figure: preview and delete on the latency file system")
-    ap.add_argument("--delay-us", type=int, default=500, help="network: wait per request (default 500)")
+    ap.add_argument("--delay-us", type=int, default=500,
+                    help="network: wait per request, or round trip with sshfs (default 500)")
+    ap.add_argument("--client", choices=("latencyfs", "sshfs"), default="latencyfs",
+                    help="network: the latency file system, or sshfs to a local sftp-server over a slow relay")
     ap.add_argument("--net-dirs", type=int, default=200, help="network: directories in the tree (default 200)")
     ap.add_argument("--net-files-per-dir", type=int, default=50)
     ap.add_argument("--net-access", action="store_true",
