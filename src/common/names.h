@@ -3,6 +3,8 @@
 // can be tested on either build.
 #pragma once
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -40,3 +42,58 @@ void AppendToPath(std::string& dir, std::string_view name, PathStyle style = kNa
 // A copy with a-z changed to A-Z and every other byte kept.
 std::string AsciiUpper(std::string_view text);
 inline char AsciiUpperChar(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
+
+// The bytes of `text` from `at` on, fewer than eight, in one word: loads that
+// overlap where there are four or more, so a short name costs no loop. Texts
+// equal byte for byte give equal words.
+inline uint64_t TailWord(std::string_view text, size_t at) {
+  const char* p = text.data() + at;
+  size_t n = text.size() - at;
+  uint32_t head = 0, last = 0;
+  if (n >= 4) {
+    std::memcpy(&head, p, 4);
+    std::memcpy(&last, p + n - 4, 4);
+    return head | (uint64_t{last} << 32);
+  }
+  if (n == 0) return 0;
+  // One, two or three bytes: the first, the middle and the last.
+  return uint64_t{static_cast<unsigned char>(p[0])} |
+         (uint64_t{static_cast<unsigned char>(p[n / 2])} << 8) |
+         (uint64_t{static_cast<unsigned char>(p[n - 1])} << 16);
+}
+
+// Texts compared eight bytes at a time, each word folded by `fold` as the
+// names' code page folds case (the caller's: this layer knows no code page):
+// the names of a directory are compared far more often than they are read.
+template <typename Fold>
+bool EqualFoldedByWords(std::string_view a, std::string_view b, Fold fold) {
+  if (a.size() != b.size()) return false;
+  size_t i = 0;
+  for (; i + 8 <= a.size(); i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y && fold(x) != fold(y)) return false;
+  }
+  if (i == a.size()) return true;
+  uint64_t x = TailWord(a, i), y = TailWord(b, i);
+  return x == y || fold(x) == fold(y);
+}
+
+// A hash that agrees with EqualFoldedByWords under the same fold.
+template <typename Fold>
+uint32_t HashFoldedByWords(std::string_view text, Fold fold) {
+  uint64_t hash = text.size();
+  auto mix = [&hash](uint64_t word) {
+    hash = (hash ^ word) * 0x9E3779B97F4A7C15u;
+    hash ^= hash >> 29;
+  };
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    mix(fold(word));
+  }
+  if (i < text.size()) mix(fold(TailWord(text, i)));
+  return static_cast<uint32_t>(hash ^ (hash >> 32));
+}
