@@ -100,7 +100,10 @@ static void MaskPass() {
     TSearchRec rec;
     bool found = SearchFirst(mask, kFilesOnly, rec);
     while (found) {
-      RemoveOne(std::string(dir) + rec.name);
+      if (dir.empty())
+        RemoveOne(rec.name);
+      else
+        RemoveOne(std::string(dir).append(rec.name));
       found = SearchNext(rec);
     }
     SearchClose(rec);
@@ -131,12 +134,7 @@ static bool MayNameAnEntry(std::string_view word) {
   if (NamePart(word) != word || extension.size() < 2 || extension.back() == '.' ||
       !IsLiteralPattern(extension))
     return true;
-  std::string pattern = "*";
-  pattern += extension;
-  TSearchRec rec;
-  bool found = SearchFirst(pattern, kEveryEntry | kNamesOnly, rec);
-  SearchClose(rec);
-  return found;
+  return AnyEntryOfExtension(extension);
 }
 
 static void KeepWordsThatMayNameAnEntry(DerivedWords& derived) {

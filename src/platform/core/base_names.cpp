@@ -9,18 +9,38 @@
 
 namespace {
 
-std::string_view BaseOf(std::string_view name) {
-  return name.substr(0, name.size() - ExtensionOf(name).size());
-}
-
+// Each entry learns the first of its base name too: a source a search
+// delivered finds the entries beside it without hashing its base again.
 void HashBases(Listing& listing) {
-  for (ListedEntry& entry : listing.entries) entry.baseHash = HashIgnoringCase(BaseOf(entry.name));
+  for (ListedEntry& entry : listing.entries) entry.baseHash = HashIgnoringCase(BaseOfEntry(entry));
   BuildSlots(
       listing, listing.baseSlots, [](const ListedEntry& e) { return e.baseHash; },
       [](const ListedEntry& a, const ListedEntry& b) {
-        return a.baseHash == b.baseHash && SameNameIgnoringCase(BaseOf(a.name), BaseOf(b.name));
+        return a.baseHash == b.baseHash && SameNameIgnoringCase(BaseOfEntry(a), BaseOfEntry(b));
       },
       [](ListedEntry& e) -> int32_t& { return e.nextSameBase; });
+  for (int32_t head : listing.baseSlots)
+    for (int32_t i = head; i >= 0; i = listing.entries[i].nextSameBase)
+      listing.entries[i].firstSameBase = head;
+}
+
+// The first entry of the base name `base`, -1 when there is none.
+int32_t FirstOfBase(Listing& listing, std::string_view base) {
+  if (listing.baseSlots.empty()) HashBases(listing);
+  // The base of the source just delivered, as the rule pass asks it.
+  if (listing.delivered >= 0) {
+    const ListedEntry& source = listing.entries[listing.delivered];
+    if (base.data() == source.name.data() && base.size() == source.extensionAt)
+      return source.firstSameBase;
+  }
+  size_t mask = listing.baseSlots.size() - 1;
+  uint32_t hash = HashIgnoringCase(base);
+  for (size_t slot = hash & mask; listing.baseSlots[slot] >= 0; slot = (slot + 1) & mask) {
+    int32_t held = listing.baseSlots[slot];
+    const ListedEntry& entry = listing.entries[held];
+    if (entry.baseHash == hash && SameNameIgnoringCase(BaseOfEntry(entry), base)) return held;
+  }
+  return -1;
 }
 
 // A byte that would make a name a pattern or a path, or end it early.
@@ -45,18 +65,7 @@ EntriesOfBase::EntriesOfBase(std::string_view base) {
   for (char c : base)
     if (Special(c)) return;
   listing_ = ListingFor("");
-  Listing& listing = *listing_;
-  if (listing.baseSlots.empty()) HashBases(listing);
-  size_t mask = listing.baseSlots.size() - 1;
-  uint32_t hash = HashIgnoringCase(base);
-  for (size_t slot = hash & mask; listing.baseSlots[slot] >= 0; slot = (slot + 1) & mask) {
-    int32_t held = listing.baseSlots[slot];
-    const ListedEntry& entry = listing.entries[held];
-    if (entry.baseHash == hash && SameNameIgnoringCase(BaseOf(entry.name), base)) {
-      first_ = held;
-      break;
-    }
-  }
+  first_ = FirstOfBase(*listing_, base);
   dotless_ = !base.empty() && base.find('.') == std::string_view::npos && !DroppedAtEnd(base);
 }
 
@@ -64,14 +73,16 @@ bool EntriesOfBase::MayName(std::string_view word) const {
   if (!listing_) return true;
   const std::vector<ListedEntry>& entries = listing_->entries;
   if (PlainExtension(word)) {
-    for (int32_t i = first_; i >= 0; i = entries[i].nextSameBase)
-      if (!entries[i].removed && SameNameIgnoringCase(ExtensionOf(entries[i].name), word)) return true;
+    for (int32_t i = first_; i >= 0; i = entries[i].nextSameBase) {
+      const ListedEntry& entry = entries[i];
+      if (!entry.removed && SameNameIgnoringCase(ExtensionOfEntry(entry), word)) return true;
+    }
     return false;
   }
   // "base." names "base." or, where there is none, "base" itself.
   if (word == "." && dotless_) {
     for (int32_t i = first_; i >= 0; i = entries[i].nextSameBase) {
-      std::string_view extension = ExtensionOf(entries[i].name);
+      std::string_view extension = ExtensionOfEntry(entries[i]);
       if (!entries[i].removed && (extension.empty() || extension == ".")) return true;
     }
     return false;

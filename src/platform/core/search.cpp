@@ -40,7 +40,10 @@ bool Deliver(SearchState& state, TSearchRec& rec) {
   if (state.attrSet & kOnlyDirectories) AskAgainIfStale(listing, state.matched, state.next);
   while (state.next < state.matched.size()) {
     ListedEntry& entry = listing.entries[state.matched[state.next++]];
-    if (!entry.removed && Passes(listing, entry, state.attrSet, rec)) return true;
+    if (!entry.removed && Passes(listing, entry, state.attrSet, rec)) {
+      listing.delivered = state.matched[state.next - 1];
+      return true;
+    }
   }
   return false;
 }
