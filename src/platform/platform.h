@@ -92,7 +92,9 @@ class EntriesOfBase {
   bool MayName(std::string_view word) const;
 
  private:
-  std::shared_ptr<Listing> listing_;  // null: any word may name an entry
+  // The current directory's, kept while the directory is: null, any word may
+  // name an entry.
+  const Listing* listing_ = nullptr;
   int32_t first_ = -1;                // the first of those entries, -1: none
   bool dotless_ = false;              // base has no dot, nor ends in what a name drops
 };

@@ -19,9 +19,13 @@ void HashBases(Listing& listing) {
         return a.baseHash == b.baseHash && SameNameIgnoringCase(BaseOfEntry(a), BaseOfEntry(b));
       },
       [](ListedEntry& e) -> int32_t& { return e.nextSameBase; });
-  for (int32_t head : listing.baseSlots)
+  // Each chain runs in the order of the entries: its first entry is met first.
+  for (ListedEntry& first : listing.entries) {
+    if (first.firstSameBase >= 0) continue;
+    auto head = static_cast<int32_t>(&first - listing.entries.data());
     for (int32_t i = head; i >= 0; i = listing.entries[i].nextSameBase)
       listing.entries[i].firstSameBase = head;
+  }
 }
 
 // The first entry of the base name `base`, -1 when there is none.
@@ -47,7 +51,10 @@ int32_t FirstOfBase(Listing& listing, std::string_view base) {
 bool Special(char c) { return c == '*' || c == '?' || c == '\0' || IsSeparator(c); }
 
 bool DroppedAtEnd(std::string_view name) {
-  return !name.empty() && kDroppedAtNameEnd.find(name.back()) != std::string_view::npos;
+  if (name.empty()) return false;
+  for (char c : kDroppedAtNameEnd)
+    if (name.back() == c) return true;
+  return false;
 }
 
 // A word whose only dot comes first and that the system takes as written:
@@ -62,11 +69,15 @@ bool PlainExtension(std::string_view word) {
 }  // namespace
 
 EntriesOfBase::EntriesOfBase(std::string_view base) {
-  for (char c : base)
+  bool dot = false;
+  for (char c : base) {
     if (Special(c)) return;
-  listing_ = ListingFor("");
-  first_ = FirstOfBase(*listing_, base);
-  dotless_ = !base.empty() && base.find('.') == std::string_view::npos && !DroppedAtEnd(base);
+    dot = dot || c == '.';
+  }
+  Listing& listing = *ListingFor("");
+  listing_ = &listing;
+  first_ = FirstOfBase(listing, base);
+  dotless_ = !base.empty() && !dot && !DroppedAtEnd(base);
 }
 
 bool EntriesOfBase::MayName(std::string_view word) const {

@@ -19,9 +19,14 @@ std::string_view RequiredRun(const PreparedPattern& prepared);
 // True when `name` holds `run` (not empty) byte for byte.
 inline bool HoldsRun(std::string_view name, std::string_view run) {
   if (run.size() > name.size()) return false;
+  const char* at = name.data();
   const char* end = name.data() + name.size() - run.size();
-  for (const char* at = name.data(); at <= end; ++at)
-    if (*at == run[0] && std::memcmp(at + 1, run.data() + 1, run.size() - 1) == 0) return true;
+  while (at <= end) {
+    at = static_cast<const char*>(std::memchr(at, run[0], static_cast<size_t>(end - at) + 1));
+    if (at == nullptr) return false;
+    if (std::memcmp(at + 1, run.data() + 1, run.size() - 1) == 0) return true;
+    ++at;
+  }
   return false;
 }
 

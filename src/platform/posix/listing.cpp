@@ -121,10 +121,13 @@ bool ReadEntries(DIR* dir, std::vector<ListedEntry>& entries) {
     ListedEntry& entry = entries.emplace_back();
     entry.name.assign(name);
     NoteType(entry, d->d_type);
-    for (size_t i = 0; i < 8; ++i) {
-      unsigned char c = i < name.size() ? AsciiUpperChar(name[i]) : 0;
-      entry.orderKey = (entry.orderKey << 8) | c;
-    }
+    // The first eight bytes, folded, the first the most significant.
+    uint64_t head = 0;
+    if (name.size() >= 8)
+      std::memcpy(&head, name.data(), 8);
+    else
+      std::memcpy(&head, name.data(), name.size());
+    entry.orderKey = BigEndian(FoldEight(head));
   }
 }
 
