@@ -115,6 +115,9 @@ std::shared_ptr<Listing> NewListing(const std::string& dirPath) {
 // else the first in order. A slot holds the first of its names not yet
 // deleted, so the deleted ones are passed over once, not at every lookup.
 int32_t LookUp(Listing& listing, std::string_view name) {
+  // Most names looked up are of an extension no entry has: that is told
+  // without hashing every name of the directory.
+  if (!(listing.extensions & ExtensionBit(HashIgnoringCase(ExtensionOf(name))))) return -1;
   if (listing.nameSlots.empty()) HashNames(listing);
   size_t mask = listing.nameSlots.size() - 1;
   uint32_t hash = HashIgnoringCase(name);
