@@ -16,7 +16,7 @@ inline constexpr PathStyle kNativeStyle = PathStyle::Windows;
 inline constexpr PathStyle kNativeStyle = PathStyle::Posix;
 #endif
 
-inline bool IsSeparator(char c, PathStyle style = kNativeStyle) {
+constexpr bool IsSeparator(char c, PathStyle style = kNativeStyle) {
   return style == PathStyle::Windows ? c == '\\' || c == ':' : c == '/';
 }
 // The character that joins a directory text and a name.

@@ -48,7 +48,25 @@ int32_t FirstOfBase(Listing& listing, std::string_view base) {
 }
 
 // A byte that would make a name a pattern or a path, or end it early.
-bool Special(char c) { return c == '*' || c == '?' || c == '\0' || IsSeparator(c); }
+constexpr bool Special(char c) { return c == '*' || c == '?' || c == '\0' || IsSeparator(c); }
+
+// What each byte is to a base name or a word, looked up once per byte.
+constexpr uint8_t kSpecial = 1, kDot = 2;
+struct ByteKinds {
+  uint8_t kind[256] = {};
+  constexpr ByteKinds() {
+    for (int c = 0; c < 256; ++c)
+      kind[c] = static_cast<uint8_t>((Special(static_cast<char>(c)) ? kSpecial : 0) | (c == '.' ? kDot : 0));
+  }
+};
+constexpr ByteKinds kByteKinds;
+
+// The kinds of all bytes of `text`, or-ed.
+uint8_t KindsIn(std::string_view text) {
+  uint8_t kinds = 0;
+  for (char c : text) kinds |= kByteKinds.kind[static_cast<unsigned char>(c)];
+  return kinds;
+}
 
 bool DroppedAtEnd(std::string_view name) {
   if (name.empty()) return false;
@@ -61,19 +79,15 @@ bool DroppedAtEnd(std::string_view name) {
 // a name of the base and that word has exactly that word for extension.
 bool PlainExtension(std::string_view word) {
   if (word.size() < 2 || word[0] != '.' || DroppedAtEnd(word)) return false;
-  for (size_t i = 1; i < word.size(); ++i)
-    if (word[i] == '.' || Special(word[i])) return false;
-  return true;
+  return KindsIn(word.substr(1)) == 0;
 }
 
 }  // namespace
 
 EntriesOfBase::EntriesOfBase(std::string_view base) {
-  bool dot = false;
-  for (char c : base) {
-    if (Special(c)) return;
-    dot = dot || c == '.';
-  }
+  uint8_t kinds = KindsIn(base);
+  if (kinds & kSpecial) return;
+  bool dot = kinds & kDot;
   Listing& listing = *ListingFor("");
   listing_ = &listing;
   first_ = FirstOfBase(listing, base);

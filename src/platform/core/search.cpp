@@ -57,7 +57,8 @@ void Match(Listing& listing, std::string_view pattern, uint32_t attrSet, std::ve
   int32_t first = extension.empty() ? -1 : NextOfExtension(listing, extension, -1);
   if (!extension.empty() && first < 0) return;
   PreparedPattern prepared = PreparePattern(pattern, NamesRules());
-  std::string_view run = RequiredRun(prepared);
+  // Every entry of the extension holds what no folding of case changes in it.
+  std::string_view run = extension.empty() ? RequiredRun(prepared) : std::string_view();
   auto take = [&](int32_t i) {
     const ListedEntry& entry = listing.entries[i];
     if (entry.removed || !MayPassFilter(entry, attrSet)) return;
