@@ -60,10 +60,11 @@ inline uint32_t FileAttributes(const struct stat& st) {
 // listing is the current directory's.
 bool RemoveEntry(const Listing& listing, const ListedEntry& entry);
 
-// Appends the entries a directory stream yields, "." and ".." left out, as
-// ReadDirectory notes them. Returns false when a read failed part-way: the
-// entries are then not the whole directory. Safe on any thread.
-bool ReadEntries(DIR* dir, std::vector<ListedEntry>& entries);
+// Appends the entries of the directory `fd` is open on for reading (and
+// stays open), "." and ".." left out, as ReadDirectory notes them. Returns
+// false when a read failed part-way: the entries are then not the whole
+// directory. Safe on any thread.
+bool ReadEntries(int fd, std::vector<ListedEntry>& entries);
 
 // Eight bytes of names with a-z made A-Z at once: a byte is a lower-case
 // letter when adding 0x1F sets its top bit and adding 0x05 does not, and its
