@@ -3,6 +3,7 @@
 // can be tested on either build.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -32,6 +33,11 @@ std::string_view NamePart(std::string_view path, PathStyle style = kNativeStyle)
 std::string_view ExtensionPart(std::string_view path, PathStyle style = kNativeStyle);
 // NamePart less its extension.
 std::string_view BaseName(std::string_view path, PathStyle style = kNativeStyle);
+// The same for a name known to hold no separator, such as one a directory
+// listed: only the bytes after its last dot are looked at.
+inline std::string_view BaseOfName(std::string_view name) {
+  return name.substr(0, std::min(name.size(), name.rfind('.')));
+}
 
 // dir + separator (left out when dir already ends in one) + name.
 std::string JoinPath(std::string_view dir, std::string_view name, PathStyle style = kNativeStyle);

@@ -185,7 +185,7 @@ static void RemoveDerivedOfSources(std::string_view rest, TSearchRec& rec) {
   SplitDerivedWords(rest, derived);
   KeepWordsThatMayNameAnEntry(derived);
   do {
-    RemoveDerived(BaseName(rec.name), derived);
+    RemoveDerived(BaseOfName(rec.name), derived);
   } while (SearchNext(rec));
 }
 

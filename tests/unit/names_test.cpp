@@ -24,6 +24,9 @@ void ExpectSplit(std::string_view text, PathStyle style, Split want) {
   EXPECT_EQ(NamePart(text, style), want.name);
   EXPECT_EQ(ExtensionPart(text, style), want.extension);
   EXPECT_EQ(BaseName(text, style), want.base);
+  if (want.path.empty()) {
+    EXPECT_EQ(BaseOfName(text), want.base);
+  }
 }
 
 }  // namespace
