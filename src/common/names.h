@@ -48,6 +48,15 @@ void AppendToPath(std::string& dir, std::string_view name, PathStyle style = kNa
 // A copy with a-z changed to A-Z and every other byte kept.
 std::string AsciiUpper(std::string_view text);
 inline char AsciiUpperChar(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
+// AsciiUpperChar on eight bytes at once: a byte is a lower-case letter when
+// adding 0x1F sets its top bit and adding 0x05 does not, and its own top bit
+// is clear; no sum carries into the next byte.
+inline uint64_t AsciiUpperEight(uint64_t bytes) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  uint64_t low = bytes & (0x7F * kOnes);
+  uint64_t lower = (low + 0x1F * kOnes) & ~(low + 0x05 * kOnes) & ~bytes & (0x80 * kOnes);
+  return bytes & ~(lower >> 2);
+}
 
 // The bytes of `text` from `at` on, fewer than eight, in one word: loads that
 // overlap where there are four or more, so a short name costs no loop. Texts
