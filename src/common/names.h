@@ -58,7 +58,7 @@ inline uint64_t AsciiUpperEight(uint64_t bytes) {
   return bytes & ~(lower >> 2);
 }
 
-// The bytes of `text` from `at` on, fewer than eight, in one word: loads that
+// The bytes of `text` from `at` on, eight at most, in one word: loads that
 // overlap where there are four or more, so a short name costs no loop. Texts
 // equal byte for byte give equal words.
 inline uint64_t TailWord(std::string_view text, size_t at) {
@@ -80,17 +80,19 @@ inline uint64_t TailWord(std::string_view text, size_t at) {
 // Texts compared eight bytes at a time, each word folded by `fold` as the
 // names' code page folds case (the caller's: this layer knows no code page):
 // the names of a directory are compared far more often than they are read.
+// Most names and extensions are no longer than a word, taken in one step.
 template <typename Fold>
 bool EqualFoldedByWords(std::string_view a, std::string_view b, Fold fold) {
   if (a.size() != b.size()) return false;
   size_t i = 0;
-  for (; i + 8 <= a.size(); i += 8) {
-    uint64_t x, y;
-    std::memcpy(&x, a.data() + i, 8);
-    std::memcpy(&y, b.data() + i, 8);
-    if (x != y && fold(x) != fold(y)) return false;
+  if (a.size() > 8) {
+    for (; i + 8 < a.size(); i += 8) {
+      uint64_t x, y;
+      std::memcpy(&x, a.data() + i, 8);
+      std::memcpy(&y, b.data() + i, 8);
+      if (x != y && fold(x) != fold(y)) return false;
+    }
   }
-  if (i == a.size()) return true;
   uint64_t x = TailWord(a, i), y = TailWord(b, i);
   return x == y || fold(x) == fold(y);
 }
@@ -104,11 +106,13 @@ uint32_t HashFoldedByWords(std::string_view text, Fold fold) {
     hash ^= hash >> 29;
   };
   size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    uint64_t word;
-    std::memcpy(&word, text.data() + i, 8);
-    mix(fold(word));
+  if (text.size() > 8) {
+    for (; i + 8 < text.size(); i += 8) {
+      uint64_t word;
+      std::memcpy(&word, text.data() + i, 8);
+      mix(fold(word));
+    }
   }
-  if (i < text.size()) mix(fold(TailWord(text, i)));
+  mix(fold(TailWord(text, i)));
   return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
