@@ -73,10 +73,8 @@ void HashExtensions(Listing& listing) {
   BuildSlots(
       listing, listing.extensionSlots, [](const ListedEntry& e) { return e.extensionHash; },
       [](const ListedEntry& a, const ListedEntry& b) {
-        // Most entries of an extension spell it alike.
         return a.extensionHash == b.extensionHash &&
-               (ExtensionOfEntry(a) == ExtensionOfEntry(b) ||
-                SameNameIgnoringCase(ExtensionOfEntry(a), ExtensionOfEntry(b)));
+               SameNameIgnoringCase(ExtensionOfEntry(a), ExtensionOfEntry(b));
       },
       [](ListedEntry& e) -> int32_t& { return e.nextSameExtension; });
 }
