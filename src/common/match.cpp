@@ -1,5 +1,8 @@
 #include "common/match.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "common/names.h"
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
@@ -9,10 +12,24 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// True when a byte of the word is `c`: a byte of the xor is then zero.
+static bool HoldsByte(uint64_t word, char c) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  uint64_t x = word ^ (static_cast<unsigned char>(c) * kOnes);
+  return ((x - kOnes) & ~x & (0x80 * kOnes)) != 0;
+}
+
+// Eight bytes at a time: every source's base name is asked.
 bool IsLiteralPattern(std::string_view pattern) {
-  for (char c : pattern)
-    if (c == '*' || c == '?') return false;
-  return true;
+  size_t i = 0;
+  for (; i + 8 <= pattern.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, pattern.data() + i, 8);
+    if (HoldsByte(word, '*') || HoldsByte(word, '?')) return false;
+  }
+  if (i == pattern.size()) return true;
+  uint64_t tail = TailWord(pattern, i);
+  return !HoldsByte(tail, '*') && !HoldsByte(tail, '?');
 }
 
 // The byte length of the character at text[i], led by a byte beyond ASCII.
@@ -98,12 +115,35 @@ static bool MatchWildcards(std::string_view pattern, std::string_view name, cons
 
 // "*" and a plain ASCII tail, compared from the end: 1 a match, -1 none, 0
 // undecided where a byte beyond ASCII in the name might fold to the tail's.
-static int MatchAsciiTail(std::string_view tail, std::string_view name) {
+static int MatchAsciiTailByBytes(std::string_view tail, std::string_view name) {
   for (size_t k = 1; k <= tail.size(); ++k) {
     if (k > name.size()) return -1;
     char c = name[name.size() - k];
     if (AsciiUpperChar(c) != AsciiUpperChar(tail[tail.size() - k]))
       return static_cast<unsigned char>(c) < 0x80 ? -1 : 0;
+  }
+  return 1;
+}
+
+// The same a word at a time where the name's end is plain ASCII, as it
+// nearly always is: a tail of fewer than eight bytes is one word.
+static int MatchAsciiTail(std::string_view tail, std::string_view name) {
+  if (tail.size() > name.size()) return -1;
+  std::string_view end = name.substr(name.size() - tail.size());
+  constexpr uint64_t kHigh = 0x8080808080808080u;
+  if (tail.size() < 8) {
+    uint64_t a = TailWord(end, 0), b = TailWord(tail, 0);
+    if (a & kHigh) return MatchAsciiTailByBytes(tail, name);
+    return a == b || AsciiUpperEight(a) == AsciiUpperEight(b) ? 1 : -1;
+  }
+  // Words from the end; the first word overlaps the one after it.
+  for (size_t at = tail.size(); at > 0;) {
+    at = at >= 8 ? at - 8 : 0;
+    uint64_t a, b;
+    std::memcpy(&a, end.data() + at, 8);
+    std::memcpy(&b, tail.data() + at, 8);
+    if (a & kHigh) return MatchAsciiTailByBytes(tail, name);
+    if (a != b && AsciiUpperEight(a) != AsciiUpperEight(b)) return -1;
   }
   return 1;
 }

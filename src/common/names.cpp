@@ -14,16 +14,33 @@ std::string_view NamePart(std::string_view path, PathStyle style) {
   return path.substr(NameStart(path, style));
 }
 
+// Where the name begins and where its extension does (the path's size
+// without one): one scan back from the end.
+struct NameSplit {
+  size_t name = 0;
+  size_t extension = 0;
+};
+
+static NameSplit SplitName(std::string_view path, PathStyle style) {
+  NameSplit split{0, path.size()};
+  for (size_t i = path.size(); i > 0; --i) {
+    char c = path[i - 1];
+    if (IsSeparator(c, style)) {
+      split.name = i;
+      break;
+    }
+    if (c == '.' && split.extension == path.size()) split.extension = i - 1;
+  }
+  return split;
+}
+
 std::string_view ExtensionPart(std::string_view path, PathStyle style) {
-  std::string_view name = NamePart(path, style);
-  size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) return {};
-  return name.substr(dot);
+  return path.substr(SplitName(path, style).extension);
 }
 
 std::string_view BaseName(std::string_view path, PathStyle style) {
-  std::string_view name = NamePart(path, style);
-  return name.substr(0, name.size() - ExtensionPart(path, style).size());
+  NameSplit split = SplitName(path, style);
+  return path.substr(split.name, split.extension - split.name);
 }
 
 std::string JoinPath(std::string_view dir, std::string_view name, PathStyle style) {

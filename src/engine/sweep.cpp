@@ -8,15 +8,15 @@
 #include "run/messages.h"
 #include "run/run_state.h"
 
-void SplitFirstWord(std::string& line, std::string& word) {
+void SplitFirstWord(std::string_view& line, std::string_view& word) {
   size_t space = line.find(' ');
-  if (space == std::string::npos) {
-    word.clear();
-    line.clear();
+  if (space == std::string_view::npos) {
+    word = {};
+    line = {};
     return;
   }
-  word.assign(line, 0, space);
-  line.erase(0, space + 1);
+  word = line.substr(0, space);
+  line.remove_prefix(space + 1);
 }
 
 void CannotChangeTo(std::string_view path) {
@@ -100,7 +100,10 @@ static void MaskPass() {
     TSearchRec rec;
     bool found = SearchFirst(mask, kFilesOnly, rec);
     while (found) {
-      RemoveOne(std::string(dir) + rec.name);
+      if (dir.empty())
+        RemoveOne(rec.name);
+      else
+        RemoveOne(std::string(dir).append(rec.name));
       found = SearchNext(rec);
     }
     SearchClose(rec);
@@ -108,15 +111,16 @@ static void MaskPass() {
 }
 
 // The derived words of a rule, split once per rule instead of once per
-// source file; empty words (the cut tail of a long rule line) are left out,
-// as they would name the bare base name, a file no rule asked for.
+// source file, as views of the rule's own text; empty words (the cut tail of
+// a long rule line) are left out, as they would name the bare base name, a
+// file no rule asked for.
 struct DerivedWords {
-  std::string words[kRuleBytes / 2];
+  std::string_view words[kRuleBytes / 2];
   int count = 0;
 };
 
-static void SplitDerivedWords(std::string rest, DerivedWords& derived) {
-  std::string word;
+static void SplitDerivedWords(std::string_view rest, DerivedWords& derived) {
+  std::string_view word;
   while (!rest.empty()) {
     SplitFirstWord(rest, word);
     if (!word.empty()) derived.words[derived.count++] = word;
@@ -131,19 +135,14 @@ static bool MayNameAnEntry(std::string_view word) {
   if (NamePart(word) != word || extension.size() < 2 || extension.back() == '.' ||
       !IsLiteralPattern(extension))
     return true;
-  std::string pattern = "*";
-  pattern += extension;
-  TSearchRec rec;
-  bool found = SearchFirst(pattern, kEveryEntry | kNamesOnly, rec);
-  SearchClose(rec);
-  return found;
+  return AnyEntryOfExtension(extension);
 }
 
 static void KeepWordsThatMayNameAnEntry(DerivedWords& derived) {
   int kept = 0;
   for (int i = 0; i < derived.count; ++i) {
     if (!MayNameAnEntry(derived.words[i])) continue;
-    if (kept != i) derived.words[kept] = std::move(derived.words[i]);
+    if (kept != i) derived.words[kept] = derived.words[i];
     ++kept;
   }
   derived.count = kept;
@@ -181,23 +180,24 @@ static void RemoveDerived(std::string_view base, const DerivedWords& derived) {
 
 // The derived files of every source a rule's search found, the first one
 // in `rec`.
-static void RemoveDerivedOfSources(std::string rest, TSearchRec& rec) {
+static void RemoveDerivedOfSources(std::string_view rest, TSearchRec& rec) {
   DerivedWords derived;
-  SplitDerivedWords(std::move(rest), derived);
+  SplitDerivedWords(rest, derived);
   KeepWordsThatMayNameAnEntry(derived);
   do {
-    RemoveDerived(BaseName(rec.name), derived);
+    RemoveDerived(BaseOfName(rec.name), derived);
   } while (SearchNext(rec));
 }
 
 static void RulePass() {
   for (int i = 0; i < ruleTable.count; ++i) {
-    std::string rest(SlotView(ruleTable.rules[i]));
-    std::string source;
+    std::string_view rest = SlotView(ruleTable.rules[i]);
+    std::string_view source;
     SplitFirstWord(rest, source);
+    std::string pattern = "*";
+    pattern += source;
     TSearchRec rec;
-    if (SearchFirst("*" + source, kFilesOnly | kNamesOnly, rec))
-      RemoveDerivedOfSources(std::move(rest), rec);
+    if (SearchFirst(pattern, kFilesOnly | kNamesOnly, rec)) RemoveDerivedOfSources(rest, rec);
     SearchClose(rec);
   }
 }

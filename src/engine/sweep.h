@@ -27,4 +27,5 @@ void FinishRemovals();
 
 // Cuts the first word off `line`: the text before the first space goes to
 // `word`, the text after it stays in `line`; with no space both become empty.
-void SplitFirstWord(std::string& line, std::string& word);
+// Both stay views of the line's text.
+void SplitFirstWord(std::string_view& line, std::string_view& word);

@@ -50,7 +50,9 @@ struct SearchState;  // the platform's open search
 // what the directory read showed, which on POSIX is nothing: RemoveFile reads
 // them. `size` is the full 64-bit size.
 struct TSearchRec {
-  std::string name;
+  // The entry's own name, not a copy: good while the search is open and its
+  // directory's listing kept (until the current directory changes).
+  std::string_view name;
   int64_t size = 0;
   uint32_t attributes = 0;
   SearchState* handle = nullptr;
@@ -90,10 +92,18 @@ class EntriesOfBase {
   bool MayName(std::string_view word) const;
 
  private:
-  std::shared_ptr<Listing> listing_;  // null: any word may name an entry
+  // The current directory's, kept while the directory is: null, any word may
+  // name an entry.
+  const Listing* listing_ = nullptr;
   int32_t first_ = -1;                // the first of those entries, -1: none
   bool dotless_ = false;              // base has no dot, nor ends in what a name drops
 };
+
+// True when an entry of the current directory not deleted has the extension
+// `extension` (".EXT": one dot, no wildcard), compared as names are: what a
+// search for "*.EXT" of every entry's name would find, told by the listing's
+// index without a search.
+bool AnyEntryOfExtension(std::string_view extension);
 
 // Says which searches of the current directory come next, with `attrSet`:
 // their matches are then found in one walk of its listing, not one walk

@@ -1,4 +1,5 @@
 #include "common/match.h"
+#include "common/names.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -95,6 +96,33 @@ TEST(Matcher, LiteralPatternHasNoWildcard) {
     EXPECT_TRUE(IsLiteralPattern(literal)) << literal;
   for (std::string_view wild : {"*.BAK", "A?.X", "prog.*"})
     EXPECT_FALSE(IsLiteralPattern(wild)) << wild;
+}
+
+TEST(Matcher, TailsAndWildcardsAreSeenAtEveryLengthAndPosition) {
+  // A "*" pattern's tail is compared, and a pattern looked through for
+  // wildcards, eight bytes at a time: each length and position must count.
+  for (size_t length = 1; length <= 17; ++length) {
+    std::string tail;
+    for (size_t i = 0; i < length; ++i) tail += static_cast<char>('a' + i % 26);
+    std::string star = "*", name = "\xE1";
+    star += tail;
+    name += AsciiUpper(tail);
+    SCOPED_TRACE(tail);
+    EXPECT_TRUE(MatchPattern(star, name, NamesRules()));
+    EXPECT_TRUE(IsLiteralPattern(tail));
+    for (size_t k = 0; k < length; ++k) {
+      for (char other : {'_', '\xE1'}) {
+        std::string changed = name;
+        changed[k + 1] = other;
+        EXPECT_FALSE(MatchPattern(star, changed, NamesRules())) << k;
+      }
+      for (char wildcard : {'*', '?'}) {
+        std::string wild = tail;
+        wild[k] = wildcard;
+        EXPECT_FALSE(IsLiteralPattern(wild)) << k;
+      }
+    }
+  }
 }
 
 TEST(Matcher, EqualIgnoringCaseFoldsAsciiLettersOnly) {

@@ -24,6 +24,9 @@ void ExpectSplit(std::string_view text, PathStyle style, Split want) {
   EXPECT_EQ(NamePart(text, style), want.name);
   EXPECT_EQ(ExtensionPart(text, style), want.extension);
   EXPECT_EQ(BaseName(text, style), want.base);
+  if (want.path.empty()) {
+    EXPECT_EQ(BaseOfName(text), want.base);
+  }
 }
 
 }  // namespace
@@ -135,3 +138,35 @@ TEST(FileNames, ALiteralNameAmongManyOfItsExtensionFindsTheExactEntryFirst) {
   SearchClose(rec);
   ChangeDirectory(before);
 }
+
+#if !defined(KELVO_WIN32)
+TEST(FileNames, NamesEqualButForCaseMatchAndHashAlikeAtEveryLengthAndByte) {
+  // Names are folded a word of eight bytes at a time, the last word of a
+  // name loaded overlapping: every length and position must count each
+  // byte once, and only a-z fold.
+  for (size_t length = 1; length <= 17; ++length) {
+    std::string lower, upper;
+    for (size_t i = 0; i < length; ++i) {
+      lower += static_cast<char>('a' + i % 26);
+      upper += static_cast<char>('A' + i % 26);
+    }
+    SCOPED_TRACE(lower);
+    EXPECT_TRUE(SameNameIgnoringCase(lower, upper));
+    EXPECT_EQ(HashIgnoringCase(lower), HashIgnoringCase(upper));
+    EXPECT_FALSE(SameNameIgnoringCase(lower, upper.substr(1)));
+    for (size_t k = 0; k < length; ++k) {
+      // Pairs that differ by the bit of case and are no letters: "`" and
+      // "@", and bytes beyond ASCII.
+      for (auto [a, b] : {std::pair{'`', '@'}, {'\xE1', '\xC1'}, {'\xFA', '\xDA'}, {'a', '_'}}) {
+        std::string x = lower, y = upper;
+        x[k] = a;
+        y[k] = b;
+        EXPECT_FALSE(SameNameIgnoringCase(x, y)) << k;
+        y[k] = a;
+        EXPECT_TRUE(SameNameIgnoringCase(x, y)) << k;
+        EXPECT_EQ(HashIgnoringCase(x), HashIgnoringCase(y)) << k;
+      }
+    }
+  }
+}
+#endif

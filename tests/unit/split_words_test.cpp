@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/sweep.h"
@@ -11,12 +12,12 @@ using Words = std::vector<std::string>;
 
 // Splits the way the rule pass does: until the line is empty, every word
 // kept, empty ones included.
-Words AllWords(std::string line) {
+Words AllWords(std::string_view line) {
   Words words;
-  std::string word;
+  std::string_view word;
   while (!line.empty()) {
     SplitFirstWord(line, word);
-    words.push_back(word);
+    words.emplace_back(word);
   }
   return words;
 }
@@ -24,7 +25,7 @@ Words AllWords(std::string line) {
 }  // namespace
 
 TEST(SplitFirstWord, SplitCutsTheWordBeforeTheFirstSpace) {
-  std::string line = "a b ", word = "old";
+  std::string_view line = "a b ", word = "old";
   SplitFirstWord(line, word);
   EXPECT_EQ(word, "a");
   EXPECT_EQ(line, "b ");
@@ -34,14 +35,14 @@ TEST(SplitFirstWord, SplitCutsTheWordBeforeTheFirstSpace) {
 }
 
 TEST(SplitFirstWord, SplitTakesOnlyOneSpaceAway) {
-  std::string line = "a  b ", word;
+  std::string_view line = "a  b ", word;
   SplitFirstWord(line, word);
   EXPECT_EQ(word, "a");
   EXPECT_EQ(line, " b ");
 }
 
 TEST(SplitFirstWord, SplitOfALeadingSpaceGivesAnEmptyWord) {
-  std::string line = " .PAS .EXE ", word = "old";
+  std::string_view line = " .PAS .EXE ", word = "old";
   SplitFirstWord(line, word);
   EXPECT_EQ(word, "");
   EXPECT_EQ(line, ".PAS .EXE ");
@@ -49,7 +50,7 @@ TEST(SplitFirstWord, SplitOfALeadingSpaceGivesAnEmptyWord) {
 
 TEST(SplitFirstWord, SplitWithoutASpaceEmptiesBoth) {
   for (const char* text : {"abc", ".TPW", ""}) {
-    std::string line = text, word = "old";
+    std::string_view line = text, word = "old";
     SplitFirstWord(line, word);
     EXPECT_EQ(word, "") << text;
     EXPECT_EQ(line, "") << text;

@@ -9,69 +9,105 @@
 
 namespace {
 
-std::string_view BaseOf(std::string_view name) {
-  return name.substr(0, name.size() - ExtensionOf(name).size());
-}
-
+// Each entry learns the first of its base name too: a source a search
+// delivered finds the entries beside it without hashing its base again.
 void HashBases(Listing& listing) {
-  for (ListedEntry& entry : listing.entries) entry.baseHash = HashIgnoringCase(BaseOf(entry.name));
+  for (ListedEntry& entry : listing.entries) entry.baseHash = HashIgnoringCase(BaseOfEntry(entry));
   BuildSlots(
       listing, listing.baseSlots, [](const ListedEntry& e) { return e.baseHash; },
       [](const ListedEntry& a, const ListedEntry& b) {
-        return a.baseHash == b.baseHash && SameNameIgnoringCase(BaseOf(a.name), BaseOf(b.name));
+        return a.baseHash == b.baseHash && SameNameIgnoringCase(BaseOfEntry(a), BaseOfEntry(b));
       },
       [](ListedEntry& e) -> int32_t& { return e.nextSameBase; });
+  // Each chain runs in the order of the entries: its first entry is met first.
+  for (ListedEntry& first : listing.entries) {
+    if (first.firstSameBase >= 0) continue;
+    auto head = static_cast<int32_t>(&first - listing.entries.data());
+    for (int32_t i = head; i >= 0; i = listing.entries[i].nextSameBase)
+      listing.entries[i].firstSameBase = head;
+  }
+}
+
+// The first entry of the base name `base`, -1 when there is none.
+int32_t FirstOfBase(Listing& listing, std::string_view base) {
+  if (listing.baseSlots.empty()) HashBases(listing);
+  // The base of the source just delivered, as the rule pass asks it.
+  if (listing.delivered >= 0) {
+    const ListedEntry& source = listing.entries[listing.delivered];
+    if (base.data() == source.name.data() && base.size() == source.extensionAt)
+      return source.firstSameBase;
+  }
+  size_t mask = listing.baseSlots.size() - 1;
+  uint32_t hash = HashIgnoringCase(base);
+  for (size_t slot = hash & mask; listing.baseSlots[slot] >= 0; slot = (slot + 1) & mask) {
+    int32_t held = listing.baseSlots[slot];
+    const ListedEntry& entry = listing.entries[held];
+    if (entry.baseHash == hash && SameNameIgnoringCase(BaseOfEntry(entry), base)) return held;
+  }
+  return -1;
 }
 
 // A byte that would make a name a pattern or a path, or end it early.
-bool Special(char c) { return c == '*' || c == '?' || c == '\0' || IsSeparator(c); }
+constexpr bool Special(char c) { return c == '*' || c == '?' || c == '\0' || IsSeparator(c); }
+
+// What each byte is to a base name or a word, looked up once per byte.
+constexpr uint8_t kSpecial = 1, kDot = 2;
+struct ByteKinds {
+  uint8_t kind[256] = {};
+  constexpr ByteKinds() {
+    for (int c = 0; c < 256; ++c)
+      kind[c] = static_cast<uint8_t>((Special(static_cast<char>(c)) ? kSpecial : 0) | (c == '.' ? kDot : 0));
+  }
+};
+constexpr ByteKinds kByteKinds;
+
+// The kinds of all bytes of `text`, or-ed.
+uint8_t KindsIn(std::string_view text) {
+  uint8_t kinds = 0;
+  for (char c : text) kinds |= kByteKinds.kind[static_cast<unsigned char>(c)];
+  return kinds;
+}
 
 bool DroppedAtEnd(std::string_view name) {
-  return !name.empty() && kDroppedAtNameEnd.find(name.back()) != std::string_view::npos;
+  if (name.empty()) return false;
+  for (char c : kDroppedAtNameEnd)
+    if (name.back() == c) return true;
+  return false;
 }
 
 // A word whose only dot comes first and that the system takes as written:
 // a name of the base and that word has exactly that word for extension.
 bool PlainExtension(std::string_view word) {
   if (word.size() < 2 || word[0] != '.' || DroppedAtEnd(word)) return false;
-  for (size_t i = 1; i < word.size(); ++i)
-    if (word[i] == '.' || Special(word[i])) return false;
-  return true;
+  return KindsIn(word.substr(1)) == 0;
 }
 
 }  // namespace
 
 EntriesOfBase::EntriesOfBase(std::string_view base) {
-  for (char c : base)
-    if (Special(c)) return;
-  listing_ = ListingFor("");
-  Listing& listing = *listing_;
-  if (listing.baseSlots.empty()) HashBases(listing);
-  size_t mask = listing.baseSlots.size() - 1;
-  uint32_t hash = HashIgnoringCase(base);
-  for (size_t slot = hash & mask; listing.baseSlots[slot] >= 0; slot = (slot + 1) & mask) {
-    int32_t held = listing.baseSlots[slot];
-    const ListedEntry& entry = listing.entries[held];
-    if (entry.baseHash == hash && SameNameIgnoringCase(BaseOf(entry.name), base)) {
-      first_ = held;
-      break;
-    }
-  }
-  dotless_ = !base.empty() && base.find('.') == std::string_view::npos && !DroppedAtEnd(base);
+  uint8_t kinds = KindsIn(base);
+  if (kinds & kSpecial) return;
+  bool dot = kinds & kDot;
+  Listing& listing = *ListingFor("");
+  listing_ = &listing;
+  first_ = FirstOfBase(listing, base);
+  dotless_ = !base.empty() && !dot && !DroppedAtEnd(base);
 }
 
 bool EntriesOfBase::MayName(std::string_view word) const {
   if (!listing_) return true;
   const std::vector<ListedEntry>& entries = listing_->entries;
   if (PlainExtension(word)) {
-    for (int32_t i = first_; i >= 0; i = entries[i].nextSameBase)
-      if (!entries[i].removed && SameNameIgnoringCase(ExtensionOf(entries[i].name), word)) return true;
+    for (int32_t i = first_; i >= 0; i = entries[i].nextSameBase) {
+      const ListedEntry& entry = entries[i];
+      if (!entry.removed && SameNameIgnoringCase(ExtensionOfEntry(entry), word)) return true;
+    }
     return false;
   }
   // "base." names "base." or, where there is none, "base" itself.
   if (word == "." && dotless_) {
     for (int32_t i = first_; i >= 0; i = entries[i].nextSameBase) {
-      std::string_view extension = ExtensionOf(entries[i].name);
+      std::string_view extension = ExtensionOfEntry(entries[i]);
       if (!entries[i].removed && (extension.empty() || extension == ".")) return true;
     }
     return false;

@@ -74,7 +74,7 @@ void HashExtensions(Listing& listing) {
       listing, listing.extensionSlots, [](const ListedEntry& e) { return e.extensionHash; },
       [](const ListedEntry& a, const ListedEntry& b) {
         return a.extensionHash == b.extensionHash &&
-               SameNameIgnoringCase(ExtensionOf(a.name), ExtensionOf(b.name));
+               SameNameIgnoringCase(ExtensionOfEntry(a), ExtensionOfEntry(b));
       },
       [](ListedEntry& e) -> int32_t& { return e.nextSameExtension; });
 }
@@ -104,7 +104,8 @@ std::shared_ptr<Listing> NewListing(const std::string& dirPath) {
     listing->whole = ReadDirectory(*listing);
   if (!listing->whole) listing->entries.clear();
   for (ListedEntry& entry : listing->entries) {
-    entry.extensionHash = HashIgnoringCase(ExtensionOf(entry.name));
+    entry.extensionAt = static_cast<uint16_t>(entry.name.size() - ExtensionOf(entry.name).size());
+    entry.extensionHash = HashIgnoringCase(ExtensionOfEntry(entry));
     listing->extensions |= ExtensionBit(entry.extensionHash);
   }
   return listing;
@@ -114,6 +115,9 @@ std::shared_ptr<Listing> NewListing(const std::string& dirPath) {
 // else the first in order. A slot holds the first of its names not yet
 // deleted, so the deleted ones are passed over once, not at every lookup.
 int32_t LookUp(Listing& listing, std::string_view name) {
+  // Most names looked up are of an extension no entry has: that is told
+  // without hashing every name of the directory.
+  if (!(listing.extensions & ExtensionBit(HashIgnoringCase(ExtensionOf(name))))) return -1;
   if (listing.nameSlots.empty()) HashNames(listing);
   size_t mask = listing.nameSlots.size() - 1;
   uint32_t hash = HashIgnoringCase(name);
@@ -179,10 +183,18 @@ int32_t NextOfExtension(Listing& listing, std::string_view extension, int32_t fr
   for (size_t slot = hash & mask; listing.extensionSlots[slot] >= 0; slot = (slot + 1) & mask) {
     int32_t held = listing.extensionSlots[slot];
     const ListedEntry& entry = listing.entries[held];
-    if (entry.extensionHash == hash && SameNameIgnoringCase(ExtensionOf(entry.name), extension))
+    if (entry.extensionHash == hash && SameNameIgnoringCase(ExtensionOfEntry(entry), extension))
       return held;
   }
   return -1;
+}
+
+bool AnyEntryOfExtension(std::string_view extension) {
+  Listing& listing = *ListingFor("");
+  for (int32_t i = NextOfExtension(listing, extension, -1); i >= 0;
+       i = NextOfExtension(listing, extension, i))
+    if (!listing.entries[i].removed) return true;
+  return false;
 }
 
 bool ReachDirectoryOf(std::string_view path, std::string& dirPath) {

@@ -31,7 +31,18 @@ struct ListedEntry {
   int32_t nextSameExtension = -1; // next entry of that extension
   uint32_t baseHash = 0;          // HashIgnoringCase of the name less its extension, once hashed
   int32_t nextSameBase = -1;      // next entry of that base name
+  int32_t firstSameBase = -1;     // the first entry of that base name, once hashed
+  uint16_t extensionAt = 0;       // where the extension begins; the name's size without a dot
 };
+
+// The extension (from the last ".") and the base name of a listed entry, as
+// NewListing found them: the lookups beside a source look at them often.
+inline std::string_view ExtensionOfEntry(const ListedEntry& entry) {
+  return std::string_view(entry.name).substr(entry.extensionAt);
+}
+inline std::string_view BaseOfEntry(const ListedEntry& entry) {
+  return std::string_view(entry.name).substr(0, entry.extensionAt);
+}
 
 // What a walk made ahead found for one search still to come (SearchesAhead):
 // the entries whose names match and whose directory read passes the filter,
@@ -55,6 +66,7 @@ struct Listing {
   std::vector<int32_t> extensionSlots;  // first entry of each extension, likewise
   std::vector<int32_t> baseSlots;       // first entry of each base name, likewise
   uint64_t extensions = 0;            // one bit for each extension present
+  int32_t delivered = -1;             // the entry a search of it delivered last
   std::vector<MatchedAhead> matchedAhead;  // the searches said to come, in order
   size_t nextAhead = 0;                    // the first not yet searched for
   // Its subdirectories listed ahead, 0: none; asked for at that epoch, and

@@ -40,7 +40,10 @@ bool Deliver(SearchState& state, TSearchRec& rec) {
   if (state.attrSet & kOnlyDirectories) AskAgainIfStale(listing, state.matched, state.next);
   while (state.next < state.matched.size()) {
     ListedEntry& entry = listing.entries[state.matched[state.next++]];
-    if (!entry.removed && Passes(listing, entry, state.attrSet, rec)) return true;
+    if (!entry.removed && Passes(listing, entry, state.attrSet, rec)) {
+      listing.delivered = state.matched[state.next - 1];
+      return true;
+    }
   }
   return false;
 }
@@ -54,7 +57,8 @@ void Match(Listing& listing, std::string_view pattern, uint32_t attrSet, std::ve
   int32_t first = extension.empty() ? -1 : NextOfExtension(listing, extension, -1);
   if (!extension.empty() && first < 0) return;
   PreparedPattern prepared = PreparePattern(pattern, NamesRules());
-  std::string_view run = RequiredRun(prepared);
+  // Every entry of the extension holds what no folding of case changes in it.
+  std::string_view run = extension.empty() ? RequiredRun(prepared) : std::string_view();
   auto take = [&](int32_t i) {
     const ListedEntry& entry = listing.entries[i];
     if (entry.removed || !MayPassFilter(entry, attrSet)) return;

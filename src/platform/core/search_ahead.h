@@ -16,12 +16,19 @@ std::string_view ExtensionSearched(std::string_view pattern);
 // A text that every name the pattern matches holds as it is; may be empty.
 std::string_view RequiredRun(const PreparedPattern& prepared);
 
-// True when `name` holds `run` (not empty) byte for byte.
+// True when `name` holds `run` (not empty) byte for byte. Its last byte is
+// looked for first: a run such as ".~" ends in a byte most names lack.
 inline bool HoldsRun(std::string_view name, std::string_view run) {
   if (run.size() > name.size()) return false;
-  const char* end = name.data() + name.size() - run.size();
-  for (const char* at = name.data(); at <= end; ++at)
-    if (*at == run[0] && std::memcmp(at + 1, run.data() + 1, run.size() - 1) == 0) return true;
+  size_t before = run.size() - 1;
+  const char* at = name.data() + before;
+  const char* end = name.data() + name.size();
+  while (at < end) {
+    at = static_cast<const char*>(std::memchr(at, run.back(), static_cast<size_t>(end - at)));
+    if (at == nullptr) return false;
+    if (std::memcmp(at - before, run.data(), before) == 0) return true;
+    ++at;
+  }
   return false;
 }
 

@@ -43,12 +43,7 @@ bool ReadSubdirectoryAhead(const AheadDirectory& parent, const std::string& name
   stamp = StampOf(st, mount);
   Fd reading(openat(place.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!reading) return false;
-  DIR* dir = fdopendir(reading.get());
-  if (dir == nullptr) return false;
-  reading.release();
-  bool whole = ReadEntries(dir, entries);
-  closedir(dir);
-  if (!whole) return false;
+  if (!ReadEntries(reading.get(), entries)) return false;
   KeepEntries(entries);
   itself = std::make_shared<AheadDirectory>(AheadDirectory{std::move(place), mount});
   return true;

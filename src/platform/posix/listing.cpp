@@ -80,17 +80,13 @@ void NoteType(ListedEntry& entry, unsigned char type) {
 
 namespace {
 
-// The held descriptor stays open after the read: the sweep reads and deletes
-// the directory's files through it.
-DIR* OpenListed(const Listing& listing) {
+// A descriptor to read the listing's directory from; the current
+// directory's is opened through its held place.
+int OpenListed(const Listing& listing) {
   Place* here = listing.path.empty() ? Here() : nullptr;
-  int fd = here != nullptr ? openat(here->fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                           : open(listing.path.empty() ? "." : listing.path.c_str(),
-                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  if (DIR* dir = fdopendir(fd)) return dir;
-  close(fd);
-  return nullptr;
+  return here != nullptr ? openat(here->fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                         : open(listing.path.empty() ? "." : listing.path.c_str(),
+                                O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 // Where a listing's entries are named from: the held descriptor of the
@@ -110,29 +106,76 @@ bool RemoveEntry(const Listing& listing, const ListedEntry& entry) {
   return unlinkat(DirectoryFd(listing), NameFrom(listing, entry).c_str(), 0) == 0;
 }
 
-bool ReadEntries(DIR* dir, std::vector<ListedEntry>& entries) {
-  entries.reserve(64);
+namespace {
+
+void AddEntry(std::vector<ListedEntry>& entries, std::string_view name, unsigned char type) {
+  if (name == "." || name == "..") return;
+  ListedEntry& entry = entries.emplace_back();
+  entry.name.assign(name);
+  NoteType(entry, type);
+  // The first eight bytes, folded, the first the most significant.
+  uint64_t head = 0;
+  if (name.size() >= 8)
+    std::memcpy(&head, name.data(), 8);
+  else
+    std::memcpy(&head, name.data(), name.size());
+  entry.orderKey = BigEndian(FoldEight(head));
+}
+
+}  // namespace
+
+#if defined(__linux__)
+// The kernel's records are read straight into a buffer the size of the C
+// library's own, so a directory takes as many reads as a readdir loop would,
+// and the entries get room for all that a read holds before they are added.
+bool ReadEntries(int fd, std::vector<ListedEntry>& entries) {
+  alignas(8) static thread_local char buffer[32768];
   for (;;) {
-    errno = 0;
-    dirent* d = readdir(dir);
-    if (d == nullptr) return errno == 0;
-    std::string_view name(d->d_name);
-    if (name == "." || name == "..") continue;
-    ListedEntry& entry = entries.emplace_back();
-    entry.name.assign(name);
-    NoteType(entry, d->d_type);
-    for (size_t i = 0; i < 8; ++i) {
-      unsigned char c = i < name.size() ? AsciiUpperChar(name[i]) : 0;
-      entry.orderKey = (entry.orderKey << 8) | c;
+    ssize_t got = getdents64(fd, buffer, sizeof buffer);
+    // A directory removed while it is read ends there, as readdir has it.
+    if (got == 0 || (got < 0 && errno == ENOENT)) return true;
+    if (got < 0) return false;
+    auto end = static_cast<size_t>(got);
+    size_t records = 0;
+    for (size_t at = 0; at < end; at += reinterpret_cast<dirent64*>(buffer + at)->d_reclen) ++records;
+    if (entries.capacity() < entries.size() + records)
+      entries.reserve(std::max(2 * entries.capacity(), entries.size() + records));
+    for (size_t at = 0; at < end;) {
+      const dirent64* d = reinterpret_cast<const dirent64*>(buffer + at);
+      AddEntry(entries, d->d_name, d->d_type);
+      at += d->d_reclen;
     }
   }
 }
+#else
+bool ReadEntries(int fd, std::vector<ListedEntry>& entries) {
+  int own = dup(fd);
+  DIR* dir = own >= 0 ? fdopendir(own) : nullptr;
+  if (dir == nullptr) {
+    if (own >= 0) close(own);
+    return false;
+  }
+  entries.reserve(64);
+  bool whole;
+  for (;;) {
+    errno = 0;
+    dirent* d = readdir(dir);
+    if (d == nullptr) {
+      whole = errno == 0;
+      break;
+    }
+    AddEntry(entries, d->d_name, d->d_type);
+  }
+  closedir(dir);
+  return whole;
+}
+#endif
 
 bool ReadDirectory(Listing& listing) {
-  DIR* dir = OpenListed(listing);
-  if (dir == nullptr) return false;
-  bool whole = ReadEntries(dir, listing.entries);
-  closedir(dir);
+  int fd = OpenListed(listing);
+  if (fd < 0) return false;
+  bool whole = ReadEntries(fd, listing.entries);
+  close(fd);
   KeepEntries(listing.entries);
   return whole;
 }

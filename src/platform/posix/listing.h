@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/names.h"
 #include "platform/core/listing.h"
 #include "platform/core/readahead.h"
 
@@ -60,20 +61,15 @@ inline uint32_t FileAttributes(const struct stat& st) {
 // listing is the current directory's.
 bool RemoveEntry(const Listing& listing, const ListedEntry& entry);
 
-// Appends the entries a directory stream yields, "." and ".." left out, as
-// ReadDirectory notes them. Returns false when a read failed part-way: the
-// entries are then not the whole directory. Safe on any thread.
-bool ReadEntries(DIR* dir, std::vector<ListedEntry>& entries);
+// Appends the entries of the directory `fd` is open on for reading (and
+// stays open), "." and ".." left out, as ReadDirectory notes them. Returns
+// false when a read failed part-way: the entries are then not the whole
+// directory. Safe on any thread.
+bool ReadEntries(int fd, std::vector<ListedEntry>& entries);
 
-// Eight bytes of names with a-z made A-Z at once: a byte is a lower-case
-// letter when adding 0x1F sets its top bit and adding 0x05 does not, and its
-// own top bit is clear; no sum carries into the next byte.
-inline uint64_t FoldEight(uint64_t bytes) {
-  constexpr uint64_t kOnes = 0x0101010101010101u;
-  uint64_t low = bytes & (0x7F * kOnes);
-  uint64_t lower = (low + 0x1F * kOnes) & ~(low + 0x05 * kOnes) & ~bytes & (0x80 * kOnes);
-  return bytes & ~(lower >> 2);
-}
+// The fold of names on POSIX, eight bytes at once: a-z only, as the layer
+// has always ignored case.
+inline uint64_t FoldEight(uint64_t bytes) { return AsciiUpperEight(bytes); }
 
 // Gives back the room ReadEntries left over in `entries`. Safe on any thread.
 void KeepEntries(std::vector<ListedEntry>& entries);
