@@ -82,11 +82,11 @@ namespace {
 
 // A descriptor to read the listing's directory from; the current
 // directory's is opened through its held place.
-int OpenListed(const Listing& listing) {
+Fd OpenListed(const Listing& listing) {
   Place* here = listing.path.empty() ? Here() : nullptr;
-  return here != nullptr ? openat(here->fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                         : open(listing.path.empty() ? "." : listing.path.c_str(),
-                                O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return Fd(here != nullptr ? openat(here->fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                            : open(listing.path.empty() ? "." : listing.path.c_str(),
+                                   O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 // Where a listing's entries are named from: the held descriptor of the
@@ -149,12 +149,10 @@ bool ReadEntries(int fd, std::vector<ListedEntry>& entries) {
 }
 #else
 bool ReadEntries(int fd, std::vector<ListedEntry>& entries) {
-  int own = dup(fd);
-  DIR* dir = own >= 0 ? fdopendir(own) : nullptr;
-  if (dir == nullptr) {
-    if (own >= 0) close(own);
-    return false;
-  }
+  Fd own(dup(fd));
+  DIR* dir = own ? fdopendir(own.get()) : nullptr;
+  if (dir == nullptr) return false;
+  own.release();  // the stream closes it
   entries.reserve(64);
   bool whole;
   for (;;) {
@@ -172,10 +170,10 @@ bool ReadEntries(int fd, std::vector<ListedEntry>& entries) {
 #endif
 
 bool ReadDirectory(Listing& listing) {
-  int fd = OpenListed(listing);
-  if (fd < 0) return false;
-  bool whole = ReadEntries(fd, listing.entries);
-  close(fd);
+  Fd fd = OpenListed(listing);
+  if (!fd) return false;
+  bool whole = ReadEntries(fd.get(), listing.entries);
+  fd.Close();
   KeepEntries(listing.entries);
   return whole;
 }
