@@ -26,7 +26,7 @@ FakePlace Level(const char* name, uint64_t index) {
 TEST(Way, ADirectoryThatIsALevelItStandsInOrBelowIsRefusedWhateverItsName) {
   Way<FakePlace> way;
   way.MovedTo("/t", "/t");
-  way.levels.push_back(Level("", 1));
+  way.SetTop(Level("", 1));
   way.Push(Level("a", 2));
   way.Push(Level("b", 3));
   // A name read as "..", or a directory bound below itself, leads back up.
@@ -42,7 +42,7 @@ TEST(Way, ADirectoryThatIsALevelItStandsInOrBelowIsRefusedWhateverItsName) {
 TEST(Way, TextFollowsTheLevelsEnteredAndLeft) {
   Way<FakePlace> way;
   way.MovedTo("/t", "/t");
-  way.levels.push_back(Level("", 1));
+  way.SetTop(Level("", 1));
   way.levels.front().textLength = way.text.size();
   way.Push(Level("a", 2));
   way.Push(Level("b c", 3));

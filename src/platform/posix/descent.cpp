@@ -75,7 +75,7 @@ void MakeTop() {
   top.fd = Fd(open(".", kPlace));
   if (!top.fd || !Identify(top.fd.get(), true, st, top)) top.fd.Close();
   top.listed = true;
-  way.levels.push_back(std::move(top));
+  way.SetTop(std::move(top));
 }
 
 Place* Here() {

@@ -90,7 +90,7 @@ void MakeTop() {
   if (IdentityOf(".", false, top.stamp) != Found::Yes) top.name.clear();
   top.path = top.name;
   top.listed = true;
-  way.levels.push_back(std::move(top));
+  way.SetTop(std::move(top));
 }
 
 Place* Here() {
