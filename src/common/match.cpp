@@ -6,10 +6,7 @@
 #include "common/names.h"
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (AsciiUpperChar(a[i]) != AsciiUpperChar(b[i])) return false;
-  return true;
+  return EqualFoldedByWords(a, b, AsciiUpperWords());
 }
 
 // True when a byte of the word is `c`: a byte of the xor is then zero.

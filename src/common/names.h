@@ -57,6 +57,11 @@ inline uint64_t AsciiUpperEight(uint64_t bytes) {
   uint64_t lower = (low + 0x1F * kOnes) & ~(low + 0x05 * kOnes) & ~bytes & (0x80 * kOnes);
   return bytes & ~(lower >> 2);
 }
+// The same as a type, for the word-wise comparison and hash below: a
+// function object is inlined where a function pointer would be called.
+struct AsciiUpperWords {
+  uint64_t operator()(uint64_t bytes) const { return AsciiUpperEight(bytes); }
+};
 
 // The bytes of `text` from `at` on, eight at most, in one word: loads that
 // overlap where there are four or more, so a short name costs no loop. Texts
