@@ -150,20 +150,35 @@ bool StartTarget() {
   // i686 build is tested, whatever that build then does.
   RunResult loaded =
       RunProcess({target.wineLoader, "--version"}, ChildEnvironment(), "/", std::nullopt, 60);
+  const auto useX86_64 = [] {
+    target.kelvo = target.kelvo64;
+    target.wineLoader = Exists(kDebianWine64) ? kDebianWine64 : "wine64";
+    target.loader64 = true;
+  };
+  const auto cannotStart = [] {
+    return target.kelvo.empty()    ? std::string("no x86_64 build given (--kelvo64)")
+           : !Exists(target.kelvo) ? "no program at " + target.kelvo
+                                   : WhyItCannotStart();
+  };
   std::string choice = "32-bit programs start here: testing the i686 build";
   if (loaded.exitCode != 0) {
     choice = "32-bit programs cannot start here (" +
              Failure(target.wineLoader + " --version", loaded) +
              "): testing the x86_64 build of the same sources";
-    target.kelvo = target.kelvo64;
-    target.wineLoader = Exists(kDebianWine64) ? kDebianWine64 : "wine64";
-    target.loader64 = true;
+    useX86_64();
+  }
+  std::string cannot = cannotStart();
+  // Debian's wine answers --version without its 32-bit part installed, and
+  // then starts no i686 program.
+  if (!cannot.empty() && !target.loader64 && !target.kelvo64.empty()) {
+    choice = "the i686 build cannot start here (" + cannot +
+             "): testing the x86_64 build of the same sources";
+    RunWineServer("-k", 60);
+    useX86_64();
+    cannot = cannotStart();
   }
   std::cout << "Under Wine: " << choice << (target.kelvo.empty() ? "" : ", " + target.kelvo)
             << "\n";
-  std::string cannot = target.kelvo.empty()    ? "no x86_64 build given (--kelvo64)"
-                       : !Exists(target.kelvo) ? "no program at " + target.kelvo
-                                               : WhyItCannotStart();
   if (!cannot.empty()) std::cerr << "Under Wine this build cannot start: " << cannot << "\n";
   return cannot.empty();
 }
