@@ -9,7 +9,9 @@
 // runs on the main flow. Returns how many were started.
 int StartWorkers(int count, void (*work)());
 
-// The lock over the read-ahead's jobs.
+// The lock over the read-ahead's jobs. The break handler never runs while
+// the main flow holds it, so that the workers can always make the deletions
+// a stop waits for.
 void LockAhead();
 void UnlockAhead();
 // With the lock held, lets go of it until WakeWorkers (or spuriously), then

@@ -1,18 +1,30 @@
 #include "platform/core/workers.h"
 
+#include <errno.h>
 #include <pthread.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <time.h>
 
+#include "platform/console.h"
 #include "platform/core/freshness.h"
 
 namespace {
 
 pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t work = PTHREAD_COND_INITIALIZER;
-pthread_cond_t settled = PTHREAD_COND_INITIALIZER;
+// Posted, at most once ahead, each time a job moves on; the main flow waits
+// on it without the lock, as on Windows' auto-reset event.
+sem_t settled;
+
+// The break handler runs on the main flow, in a signal's handler: were it
+// let in while the main flow holds the lock, the workers could make no
+// deletion it waits for. So the main flow holds the lock inside the stop
+// gate; the workers, whose signals are blocked, never touch the gate.
+thread_local bool aWorker = false;
 
 void* Run(void* task) {
+  aWorker = true;
   reinterpret_cast<void (*)()>(task)();
   return nullptr;
 }
@@ -20,6 +32,7 @@ void* Run(void* task) {
 }  // namespace
 
 int StartWorkers(int count, void (*task)()) {
+  if (sem_init(&settled, 0, 0) != 0) return 0;
   // Threads inherit the mask of the thread that makes them.
   sigset_t all, previous;
   sigfillset(&all);
@@ -37,8 +50,16 @@ int StartWorkers(int count, void (*task)()) {
   return started;
 }
 
-void LockAhead() { pthread_mutex_lock(&lock); }
-void UnlockAhead() { pthread_mutex_unlock(&lock); }
+void LockAhead() {
+  if (!aWorker) EnterStopGate();
+  pthread_mutex_lock(&lock);
+}
+
+void UnlockAhead() {
+  pthread_mutex_unlock(&lock);
+  // A signal that came meanwhile is handled here, the lock let go.
+  if (!aWorker) LeaveStopGate();
+}
 void WaitForWork() { pthread_cond_wait(&work, &lock); }
 void WakeWorkers(int count) {
   if (count > 1)
@@ -46,8 +67,21 @@ void WakeWorkers(int count) {
   else if (count == 1)
     pthread_cond_signal(&work);
 }
-void WaitUntilSettled() { pthread_cond_wait(&settled, &lock); }
-void NoteSettled() { pthread_cond_broadcast(&settled); }
+void WaitUntilSettled() {
+  pthread_mutex_unlock(&lock);
+  LeaveStopGate();
+  while (sem_wait(&settled) != 0 && errno == EINTR) {
+  }
+  EnterStopGate();
+  pthread_mutex_lock(&lock);
+}
+
+void NoteSettled() {
+  // Under the lock, so that no two posts pass the test together.
+  int posted = 0;
+  sem_getvalue(&settled, &posted);
+  if (posted == 0) sem_post(&settled);
+}
 
 void PauseBriefly() {
   struct timespec pause = {0, 1000000};
