@@ -173,7 +173,7 @@ TEST(Faults, DirectoryWhoseListingFailsIsReportedAndNothingInItIsDeleted) {
   }
 }
 
-TEST(Faults, DeletionTheShareRefusesIsToldByItsPathAtMostSixteenAnnouncementsLate) {
+TEST(Faults, DeletionTheShareRefusesIsToldByItsPathAFewAnnouncementsLate) {
   // Nothing foretells the refusal. On a share the deletions are in flight
   // while the descent moves on: the line may come late, in another
   // directory, but names the file it was about; the rest is as a sequential

@@ -16,9 +16,6 @@
 #include "platform/core/listing.h"
 #include "platform/core/readahead.h"
 
-// How many deletions may be issued and not finished at once. A failure
-// nothing could foresee is told at most this many announcements late.
-constexpr int kRemovalsInFlight = 16;
 // How many the workers make at once.
 constexpr int kRemovalsAtOnce = 16;
 // How long a stop lets the workers go on with the deletions issued (each
@@ -40,6 +37,12 @@ bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name);
 // How many deletions of one directory the workers make at once: more only
 // helps where the system makes them together.
 extern const int kRemovalsOfADirectoryAtOnce;
+
+// How many deletions may be issued and not finished at once, in this and
+// the directories after it: enough to keep kRemovalsAtOnce busy where each
+// directory takes kRemovalsOfADirectoryAtOnce. A failure nothing could
+// foresee is told at most this many announcements, less one, late.
+extern const int kRemovalsInFlight;
 
 // True where a deletion issued names its directory by what the backend
 // holds it by, so that it may go on once the process has left it; false

@@ -69,6 +69,12 @@ bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name) {
 // wherever it is moved.
 const int kRemovalsOfADirectoryAtOnce = 1;
 const bool kRemovalsOutliveTheirDirectory = true;
+// One at a time in each, the deletions at once must come from several
+// directories: a build tree's directory holds a dozen or two files to
+// delete, and 64 announced ahead keep three or four of them going. Fewer
+// left the share idle between directories (16: 2.3 times as long on a tree
+// of 200 such directories at 0.5 ms a request); more gained nothing.
+const int kRemovalsInFlight = 64;
 
 AheadParent HereForAhead() {
   Place* here = Here();

@@ -63,6 +63,8 @@ bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name) {
 // been moved.
 const int kRemovalsOfADirectoryAtOnce = kRemovalsAtOnce;
 const bool kRemovalsOutliveTheirDirectory = false;
+// As many as are made at once: a directory's deletions keep them all busy.
+const int kRemovalsInFlight = kRemovalsAtOnce;
 
 AheadParent HereForAhead() {
   Place* here = Here();
