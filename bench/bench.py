@@ -3,7 +3,7 @@
 #
 #     python3 bench/bench.py [--rounds 5] [--workdir /tmp] [--kelvo PATH] [--syscalls]
 #                            [--scan-only] [--wine EXE [--wine-command wine]]
-#     python3 bench/bench.py --network [--client sshfs] [--delay-us 500] [--rounds 5] [--kelvo PATH]
+#     python3 bench/bench.py --network [--client sshfs] [--net-writable] [--delay-us 500] [--rounds 5] [--kelvo PATH]
 #
 # Builds kelvo (Release, in build/bench) unless --kelvo names a binary, makes
 # seeded trees in a fresh directory under --workdir, runs kelvo only inside
@@ -37,7 +37,9 @@
 # against `find . -type f` and `fd -u -t f` where installed; the deletion
 # (kelvo /S /N /Y) against sequential `xargs rm -f` and `xargs -P 16 rm -f`
 # of exactly the files the run must delete, with the requests per deleted
-# file and the most deletions the file system saw in flight at once. Permission checks cost no request
+# file and the most deletions the file system saw in flight at once; with
+# --net-writable the tree holds no read-only file, so no foreseen failure
+# makes the run wait for the deletions before it. Permission checks cost no request
 # (share clients answer them from their caches) unless --net-access. Needs
 # root or FUSE rights.
 #
@@ -270,6 +272,17 @@ def write_tree(root_path, plan):
     for rel in read_only:
         os.chmod(os.path.join(root_path, rel), 0o555)
     return read_only
+
+
+def writable(root_path):
+    """Makes the read-only files of a tree writable: then no deletion fails
+    where the run can see it coming, and none waits for those before it."""
+    for top, _, names in os.walk(root_path):
+        for name in names:
+            path = os.path.join(top, name)
+            st = os.lstat(path)
+            if stat.S_ISREG(st.st_mode) and not st.st_mode & stat.S_IWUSR:
+                os.chmod(path, 0o644)
 
 
 def write_flat(root_path, sources, rng):
@@ -763,6 +776,8 @@ def network_figure(work, args, rng):
         fs, args.mount = build_latencyfs(work), LatencyMount
     tree = os.path.join(work.top, "net-tree")
     work.read_only[tree] = write_tree(tree, plan_tree(rng, args.net_dirs, args.net_files_per_dir, 5, False))
+    if args.net_writable:
+        writable(tree)
     before = listing(tree)
     model = sorted(expected_deletions(tree))
     expected_after = {e for e in before if e[2:] not in model}
@@ -823,7 +838,8 @@ def network_figure(work, args, rng):
 
     med = {name: statistics.median(ts) for name, ts in times.items()}
     print(f"\nnetwork figure, {args.client}: {args.delay_us / 1000:g} ms per request, {swept} directories swept, "
-          f"{files} files, {len(model)} deleted; medians of {args.rounds} rounds; "
+          f"{files} files, {len(model)} deleted{', no read-only file' if args.net_writable else ''}; "
+          f"medians of {args.rounds} rounds; "
           f"requests of the first round")
     head = ("command", "s", "ratios", "requests") + SHOWN_REQUESTS
     rows = []
@@ -877,6 +893,8 @@ def main():
                     help="network: the latency file system, or sshfs to a local sftp-server over a slow relay")
     ap.add_argument("--net-dirs", type=int, default=200, help="network: directories in the tree (default 200)")
     ap.add_argument("--net-files-per-dir", type=int, default=50)
+    ap.add_argument("--net-writable", action="store_true",
+                    help="network: no read-only file in the tree, so no deletion fails foreseen")
     ap.add_argument("--net-access", action="store_true",
                     help="network: each permission check (chdir's) is a round trip too")
     ap.add_argument("--wine", metavar="EXE", help="also the Windows figure, for this kelvo.exe")
