@@ -115,7 +115,7 @@ static void MaskPass() {
 // a long rule line) are left out, as they would name the bare base name, a
 // file no rule asked for.
 struct DerivedWords {
-  std::string_view words[kRuleBytes / 2];
+  DerivedWord words[kRuleBytes / 2];
   int count = 0;
 };
 
@@ -123,7 +123,7 @@ static void SplitDerivedWords(std::string_view rest, DerivedWords& derived) {
   std::string_view word;
   while (!rest.empty()) {
     SplitFirstWord(rest, word);
-    if (!word.empty()) derived.words[derived.count++] = word;
+    if (!word.empty()) derived.words[derived.count++].text = word;
   }
 }
 
@@ -141,9 +141,8 @@ static bool MayNameAnEntry(std::string_view word) {
 static void KeepWordsThatMayNameAnEntry(DerivedWords& derived) {
   int kept = 0;
   for (int i = 0; i < derived.count; ++i) {
-    if (!MayNameAnEntry(derived.words[i])) continue;
-    if (kept != i) derived.words[kept] = derived.words[i];
-    ++kept;
+    if (!MayNameAnEntry(derived.words[i].text)) continue;
+    derived.words[kept++] = PrepareDerivedWord(derived.words[i].text);
   }
   derived.count = kept;
 }
@@ -160,12 +159,12 @@ static bool FindCandidate(const std::string& candidate, bool literal, TSearchRec
 
 static void RemoveDerived(std::string_view base, const DerivedWords& derived) {
   std::string candidate;
-  bool literal = !IsLiteralPattern(base);
   // Most words name no file: the entries that share the base name tell so.
   EntriesOfBase beside(base);
+  bool literal = !beside.PlainBase() && !IsLiteralPattern(base);
   for (int i = 0; i < derived.count; ++i) {
     if (!beside.MayName(derived.words[i])) continue;
-    candidate.assign(base).append(derived.words[i]);
+    candidate.assign(base).append(derived.words[i].text);
     TSearchRec rec;
     bool found = FindCandidate(candidate, literal, rec);
     SearchClose(rec);

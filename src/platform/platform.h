@@ -86,10 +86,13 @@ struct Listing;  // the platform's read of a directory
 // extension) equals `base` without regard to case, looked up once for every
 // word a rule appends to it. MayName(word) is false only where a search for
 // the name base + word can find no entry.
+struct DerivedWord;
 class EntriesOfBase {
  public:
   explicit EntriesOfBase(std::string_view base);
-  bool MayName(std::string_view word) const;
+  bool MayName(const DerivedWord& word) const;
+  // True where the base holds no byte a pattern or a path gives meaning to.
+  bool PlainBase() const { return listing_ != nullptr; }
 
  private:
   // The current directory's, kept while the directory is: null, any word may
@@ -98,6 +101,16 @@ class EntriesOfBase {
   int32_t first_ = -1;                // the first of those entries, -1: none
   bool dotless_ = false;              // base has no dot, nor ends in what a name drops
 };
+
+// A word a rule appends to base names, looked at once for all the rule's
+// sources; `text` stays the caller's.
+struct DerivedWord {
+  std::string_view text;
+  uint8_t kind = 0;   // what of the entries beside a base can tell it
+  uint32_t hash = 0;  // of the extension it is, where it is one
+};
+// Returns `word` as EntriesOfBase::MayName looks at it.
+DerivedWord PrepareDerivedWord(std::string_view word);
 
 // True when an entry of the current directory not deleted has the extension
 // `extension` (".EXT": one dot, no wildcard), compared as names are: what a

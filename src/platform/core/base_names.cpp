@@ -82,30 +82,41 @@ bool PlainExtension(std::string_view word) {
   return KindsIn(word.substr(1)) == 0;
 }
 
+// What the entries beside a base tell of a word: the extension it is, or
+// the bare dot, or nothing.
+constexpr uint8_t kAnyWord = 0, kExtensionWord = 1, kDotWord = 2;
+
 }  // namespace
+
+DerivedWord PrepareDerivedWord(std::string_view word) {
+  if (PlainExtension(word)) return {word, kExtensionWord, HashIgnoringCase(word)};
+  return {word, word == "." ? kDotWord : kAnyWord, 0};
+}
 
 EntriesOfBase::EntriesOfBase(std::string_view base) {
   uint8_t kinds = KindsIn(base);
   if (kinds & kSpecial) return;
   bool dot = kinds & kDot;
-  Listing& listing = *ListingFor("");
+  Listing& listing = *CurrentListing();
   listing_ = &listing;
   first_ = FirstOfBase(listing, base);
   dotless_ = !base.empty() && !dot && !DroppedAtEnd(base);
 }
 
-bool EntriesOfBase::MayName(std::string_view word) const {
+bool EntriesOfBase::MayName(const DerivedWord& word) const {
   if (!listing_) return true;
   const std::vector<ListedEntry>& entries = listing_->entries;
-  if (PlainExtension(word)) {
+  if (word.kind == kExtensionWord) {
     for (int32_t i = first_; i >= 0; i = entries[i].nextSameBase) {
       const ListedEntry& entry = entries[i];
-      if (!entry.removed && SameNameIgnoringCase(ExtensionOfEntry(entry), word)) return true;
+      if (!entry.removed && entry.extensionHash == word.hash &&
+          SameNameIgnoringCase(ExtensionOfEntry(entry), word.text))
+        return true;
     }
     return false;
   }
   // "base." names "base." or, where there is none, "base" itself.
-  if (word == "." && dotless_) {
+  if (word.kind == kDotWord && dotless_) {
     for (int32_t i = first_; i >= 0; i = entries[i].nextSameBase) {
       std::string_view extension = ExtensionOfEntry(entries[i]);
       if (!entries[i].removed && (extension.empty() || extension == ".")) return true;
