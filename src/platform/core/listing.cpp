@@ -151,13 +151,18 @@ const std::shared_ptr<Listing>& ListingFor(const std::string& dirPath) {
   return found->second;
 }
 
+const std::shared_ptr<Listing>& CurrentListing() {
+  static const std::string here;
+  return current ? current : ListingFor(here);
+}
+
 Listing* CachedListing(const std::string& dirPath) {
   if (dirPath.empty()) return current.get();
   auto found = cache.find(dirPath);
   return found == cache.end() ? nullptr : found->second.get();
 }
 
-bool ListCurrentDirectory() { return ListingFor("")->whole; }
+bool ListCurrentDirectory() { return CurrentListing()->whole; }
 
 void ForgetListings() {
   cache.clear();
@@ -190,7 +195,7 @@ int32_t NextOfExtension(Listing& listing, std::string_view extension, int32_t fr
 }
 
 bool AnyEntryOfExtension(std::string_view extension) {
-  Listing& listing = *ListingFor("");
+  Listing& listing = *CurrentListing();
   for (int32_t i = NextOfExtension(listing, extension, -1); i >= 0;
        i = NextOfExtension(listing, extension, i))
     if (!listing.entries[i].removed) return true;

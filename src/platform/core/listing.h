@@ -105,6 +105,8 @@ void AskAgainBeforeDescent();
 // The listing of `dirPath`, read once and then served from the cache until
 // ForgetListings (the current directory changed).
 const std::shared_ptr<Listing>& ListingFor(const std::string& dirPath);
+// ListingFor the current directory, with no path text to make or compare.
+const std::shared_ptr<Listing>& CurrentListing();
 // The listing of `dirPath` when it is cached, else nullptr; never reads.
 Listing* CachedListing(const std::string& dirPath);
 void ForgetListings();

@@ -109,7 +109,7 @@ void TryEntry(const ListedEntry& entry, int32_t i, std::vector<std::vector<int32
 void SearchesAhead(const std::vector<std::string_view>& patterns, uint32_t attrSet) {
   NameRules rules = NamesRules();
   if (!SameWalk(patterns, attrSet, rules)) PrepareWalk(patterns, attrSet, rules);
-  Listing& listing = *ListingFor("");
+  Listing& listing = *CurrentListing();
   listing.matchedAhead.clear();
   listing.nextAhead = 0;
   if (walk.walked.empty()) return;
