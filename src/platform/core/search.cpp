@@ -66,6 +66,8 @@ void Match(Listing& listing, std::string_view pattern, uint32_t attrSet, std::ve
     if (MatchPrepared(prepared, entry.name)) matched.push_back(i);
   };
   if (!extension.empty()) {
+    // Grown one entry at a time, it would be made anew at every power of two.
+    matched.reserve(listing.entries.size());
     for (int32_t i = first; i >= 0; i = NextOfExtension(listing, extension, i)) take(i);
   } else {
     for (size_t i = 0; i < listing.entries.size(); ++i) take(static_cast<int32_t>(i));
