@@ -60,6 +60,7 @@ void UnlockAhead() {
   // A signal that came meanwhile is handled here, the lock let go.
   if (!aWorker) LeaveStopGate();
 }
+
 void WaitForWork() { pthread_cond_wait(&work, &lock); }
 void WakeWorkers(int count) {
   if (count > 1)
@@ -67,6 +68,7 @@ void WakeWorkers(int count) {
   else if (count == 1)
     pthread_cond_signal(&work);
 }
+
 void WaitUntilSettled() {
   pthread_mutex_unlock(&lock);
   LeaveStopGate();
