@@ -66,8 +66,10 @@ void Match(Listing& listing, std::string_view pattern, uint32_t attrSet, std::ve
     if (MatchPrepared(prepared, entry.name)) matched.push_back(i);
   };
   if (!extension.empty()) {
-    // Grown one entry at a time, it would be made anew at every power of two.
-    matched.reserve(listing.entries.size());
+    // Grown one entry at a time, it would be made anew at every power of two;
+    // room for a directory's usual few dozen, not for every entry of a large
+    // one, which a search of one extension seldom finds.
+    matched.reserve(std::min<size_t>(listing.entries.size(), 64));
     for (int32_t i = first; i >= 0; i = NextOfExtension(listing, extension, i)) take(i);
   } else {
     for (size_t i = 0; i < listing.entries.size(); ++i) take(static_cast<int32_t>(i));
