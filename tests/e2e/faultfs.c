@@ -12,6 +12,12 @@
 //     --fail-readdir NAME:N  a listing of NAME gives N names, then fails (EIO)
 //     --fail-unlink NAME     deleting an entry named NAME fails (EIO), as a
 //                            server refuses what its client could not foresee
+//     --chmod-on-unlink NAME:OTHER
+//                            deleting NAME first makes OTHER, beside it,
+//                            read-only, 300 ms on: what was read of it
+//                            before is out of date by then
+//     --untyped              listings give no entry's type, as some file
+//                            systems' do not
 //
 // NAME is a path's last component; "/" names the root. A stalled request is
 // answered when its caller is interrupted (as a share client's request is
@@ -47,18 +53,21 @@ enum Action {
   kFailGetattr,
   kFailReaddir,
   kFailUnlink,
+  kChmodOnUnlink,
   kActions
 };
-static const char* const kOptions[kActions] = {"--stall-opendir", "--stall-getattr",
-                                               "--fail-opendir",  "--fail-getattr",
-                                               "--fail-readdir",  "--fail-unlink"};
+static const char* const kOptions[kActions] = {
+    "--stall-opendir", "--stall-getattr", "--fail-opendir",   "--fail-getattr",
+    "--fail-readdir",  "--fail-unlink",   "--chmod-on-unlink"};
 
 static struct Fault {
   enum Action action;
   const char* name;
-  long after;  // names a failing listing gives first
+  long after;         // names a failing listing gives first
+  const char* other;  // the entry a deletion makes read-only
 } faults[16];
 static int faultCount;
+static int untyped;
 
 static atomic_ulong counts[kKinds];
 static int backing = -1;
@@ -153,7 +162,9 @@ static int Readdir(const char* path, void* buf, fuse_fill_dir_t fill, off_t offs
     struct stat st;
     memset(&st, 0, sizeof st);
     enum fuse_fill_dir_flags with = 0;
-    if (fstatat(dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (untyped) {
+      st.st_ino = d->d_ino;
+    } else if (fstatat(dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       with = FUSE_FILL_DIR_PLUS;
     } else {
       st.st_ino = d->d_ino;
@@ -175,6 +186,16 @@ static int Releasedir(const char* path, struct fuse_file_info* fi) {
 
 static int Unlink(const char* path) {
   atomic_fetch_add(&counts[kUnlink], 1);
+  const struct Fault* chmodding = FaultFor(kChmodOnUnlink, path);
+  if (chmodding) {
+    char other[4096];
+    const char* rel = Rel(path);
+    // The request's directory part, its slash kept, less the leading one.
+    int dirLength = (int)(LastComponent(path) - path) - 1;
+    snprintf(other, sizeof other, "%.*s%s", dirLength, rel, chmodding->other);
+    usleep(300 * 1000);
+    fchmodat(backing, other, 0444, 0);
+  }
   if (FaultFor(kFailUnlink, path)) return -EIO;
   return unlinkat(backing, Rel(path), 0) == 0 ? 0 : -errno;
 }
@@ -231,11 +252,12 @@ static int ParseFault(char** argv, int argc, int* i) {
     struct Fault* fault = &faults[faultCount++];
     fault->action = (enum Action)action;
     fault->name = argv[++*i];
-    if (action == kFailReaddir) {
+    if (action == kFailReaddir || action == kChmodOnUnlink) {
       char* colon = strrchr(argv[*i], ':');
       if (colon == NULL) return 0;
       *colon = '\0';
       fault->after = atol(colon + 1);
+      fault->other = colon + 1;
     }
     return 1;
   }
@@ -249,6 +271,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc && usable; ++i) {
     if (strcmp(argv[i], "--stats") == 0 && i + 1 < argc)
       statsPath = argv[++i];
+    else if (strcmp(argv[i], "--untyped") == 0)
+      untyped = 1;
     else if (strcmp(argv[i], "--lifetime") == 0 && i + 1 < argc)
       alarm((unsigned)atoi(argv[++i]));  // SIGALRM's default action ends the process
     else if (strncmp(argv[i], "--", 2) == 0)
@@ -265,7 +289,7 @@ int main(int argc, char** argv) {
         stderr,
         "usage: faultfs BACKING MOUNTPOINT [--stats FILE] [--lifetime S] [--stall-opendir\n"
         "  | --stall-getattr | --fail-opendir | --fail-getattr | --fail-unlink NAME\n"
-        "  | --fail-readdir NAME:N]...\n");
+        "  | --fail-readdir NAME:N | --chmod-on-unlink NAME:OTHER | --untyped]...\n");
     return 2;
   }
   backing = open(source, O_RDONLY | O_DIRECTORY | O_CLOEXEC);

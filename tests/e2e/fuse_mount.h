@@ -6,8 +6,8 @@
 //
 // The faults are faultfs's options: --stall-opendir NAME, --stall-getattr
 // NAME, --fail-opendir NAME, --fail-getattr NAME, --fail-readdir NAME:N,
-// --fail-unlink NAME, NAME being a last path component ("/" the mount's
-// root).
+// --fail-unlink NAME, --chmod-on-unlink NAME:OTHER, NAME being a last path
+// component ("/" the mount's root), and --untyped.
 #pragma once
 
 #include <map>

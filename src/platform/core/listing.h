@@ -23,6 +23,7 @@ struct ListedEntry {
   uint32_t listedAttributes = 0;  // the bits the directory read showed
   bool typeKnown = true;          // false: the read left the filter's bits open
   bool removed = false;
+  bool readEarlier = false;       // the status was read ahead: judged again as it goes
   uint32_t readAt = 0;            // attributeEpoch when attributes and size were read
   uint64_t orderKey = 0;          // for ListedBefore, set by the reader
   uint32_t nameHash = 0;          // HashIgnoringCase of the name, once hashed

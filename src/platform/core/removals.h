@@ -31,7 +31,11 @@ constexpr int64_t kStopLetsRemovalsFinishMs = 1000;
 Removal RemoveOrIssue(std::string_view name, int64_t& size, bool overlap);
 
 // Deletes file `name` of `parent`, the entry itself (a link, never its
-// target). Returns true when it was deleted.
+// target), if it is still, as it is now, a file the program deletes: the
+// status it was judged on is older than the deletion by the queue's wait.
+// Returns true when it was deleted, false when it was made read-only since
+// (refused by the system where it has a read-only bit, judged again where
+// it has none), is gone, or the deletion failed.
 bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name);
 
 // How many deletions of one directory the workers make at once: more only

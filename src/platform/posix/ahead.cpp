@@ -59,13 +59,17 @@ bool ReadFileAhead(const AheadDirectory& parent, const std::string& name, uint32
   return true;
 }
 
+// The file was judged on a status read before it was issued, and waited
+// in the queue since.
 bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name) {
-  return unlinkat(parent.fd.get(), name.c_str(), 0) == 0;
+  return UnlinkIfRemovable(parent.fd.get(), name.c_str());
 }
 
 // The kernel takes a directory's lock for each unlink in it, whatever the
-// file system: more than one at a time there only waits. Each is made
-// through the directory's own descriptor, which stays the directory's
+// file system: more than one at a time there only waits, and the one that
+// waits would have read its file's status again as long before its unlink
+// as the one ahead of it takes, a stalled request's whole stall. Each is
+// made through the directory's own descriptor, which stays the directory's
 // wherever it is moved.
 const int kRemovalsOfADirectoryAtOnce = 1;
 const bool kRemovalsOutliveTheirDirectory = true;

@@ -91,14 +91,11 @@ bool UnlinkBelow(const std::string& dirPath, const std::string& leaf) {
     at = fd;
     pos = end + 1;
   }
-  // The file is judged again where it is now: a writable file or a link.
-  struct stat st;
-  bool removable = reached && fstatat(at, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                   ((S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR)) || S_ISLNK(st.st_mode));
+  // The file is judged again where it is now.
   bool removed = false;
-  if (removable) {
+  if (reached) {
     StopGate gate;
-    removed = unlinkat(at, leaf.c_str(), 0) == 0;
+    removed = UnlinkIfRemovable(at, leaf.c_str());
   }
   if (at >= 0 && at != here->fd.get()) close(at);
   return removed;

@@ -103,7 +103,17 @@ std::string NameFrom(const Listing& listing, const ListedEntry& entry) {
 }  // namespace
 
 bool RemoveEntry(const Listing& listing, const ListedEntry& entry) {
-  return unlinkat(DirectoryFd(listing), NameFrom(listing, entry).c_str(), 0) == 0;
+  std::string name = NameFrom(listing, entry);
+  if (entry.readEarlier) return UnlinkIfRemovable(DirectoryFd(listing), name.c_str());
+  return unlinkat(DirectoryFd(listing), name.c_str(), 0) == 0;
+}
+
+bool UnlinkIfRemovable(int dir, const char* name) {
+  struct stat st;
+  if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  bool removable =
+      (S_ISREG(st.st_mode) && !(FileAttributes(st) & kAttrReadOnly)) || S_ISLNK(st.st_mode);
+  return removable && unlinkat(dir, name, 0) == 0;
 }
 
 namespace {
@@ -192,8 +202,9 @@ bool ReadEntryAttributes(const Listing& listing, ListedEntry& entry) {
   uint32_t attributes;
   int64_t size = 0;
   // The status of a file the sweep is about to delete may have been read
-  // ahead, fresh enough to be taken as read now.
-  if (listing.path.empty() && TakeFile(entry.name, attributes, size)) {
+  // ahead, fresh enough to judge it by; it is read once more as it goes.
+  entry.readEarlier = listing.path.empty() && TakeFile(entry.name, attributes, size);
+  if (entry.readEarlier) {
     entry.attributes = attributes | (entry.name[0] == '.' ? kAttrHidden : 0);
     entry.size = size;
     return true;
@@ -234,8 +245,12 @@ void WillRemove(const std::vector<std::string>& names) {
     int32_t i = NamePart(name) == name ? FindLiteral(*listing, name) : -1;
     if (i < 0 || named[i]) continue;
     named[i] = true;
-    const ListedEntry& entry = listing->entries[i];
-    if (entry.readAt != attributeEpoch && !ListedAsSubdirectory(entry)) files.push_back(entry.name);
+    ListedEntry& entry = listing->entries[i];
+    if (ListedAsSubdirectory(entry)) continue;
+    // A status the naming read (a link, a type the listing left open) is
+    // as old by its deletion as the deletions before it take: read again.
+    entry.readAt = attributeEpoch - 1;
+    files.push_back(entry.name);
   }
   AskFiles(HereForAhead(), std::move(files));
 }

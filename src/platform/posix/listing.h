@@ -58,8 +58,17 @@ inline uint32_t FileAttributes(const struct stat& st) {
 }
 
 // Deletes a listed file: one request, through the held descriptor where the
-// listing is the current directory's.
+// listing is the current directory's; two where its status was read ahead,
+// as UnlinkIfRemovable. Returns true when it was deleted.
 bool RemoveEntry(const Listing& listing, const ListedEntry& entry);
+
+// Deletes entry `name` of the directory `dir` only if its status, read
+// again now, is of what the program deletes: a regular file its owner may
+// write, or a link (never followed). unlink asks nothing of a file's mode,
+// so a status read earlier would let a file made read-only since go.
+// Returns true when it was deleted, false when it is something else now,
+// is gone, or the deletion failed.
+bool UnlinkIfRemovable(int dir, const char* name);
 
 // Appends the entries of the directory `fd` is open on for reading (and
 // stays open), "." and ".." left out, as ReadDirectory notes them. Returns
