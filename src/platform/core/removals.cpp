@@ -14,6 +14,7 @@
 struct RemovalJob {
   AheadParent parent;  // the directory it is deleted from, held
   uint64_t plan = 0;    // the plan it was issued under
+  uint64_t order = 0;   // of all issued, counted from 1
   std::string name;     // as the directory lists it
   std::string message;  // the path messages name it by
   int64_t size = 0;     // read just before it was issued
@@ -33,13 +34,15 @@ struct RemovalPlan {
   bool refused = false;
 };
 
-// Under the lock: the deletions issued that no worker began yet, and the
-// directories of those begun, one entry for each.
+// Under the lock: the deletions issued that no worker began yet, those
+// begun, and how many of those wait for their turn.
 std::deque<std::shared_ptr<RemovalJob>>& queued = *new std::deque<std::shared_ptr<RemovalJob>>;
-std::vector<const AheadDirectory*>& begun = *new std::vector<const AheadDirectory*>;
+std::vector<const RemovalJob*>& begun = *new std::vector<const RemovalJob*>;
+int awaitingTurn = 0;
 // Of the main flow alone (read under the lock by it alone): every deletion
 // issued and not yet given back, in the order issued.
 std::deque<std::shared_ptr<RemovalJob>> issued;
+uint64_t issuedEver = 0;
 RemovalPlan plan;
 
 // Read by the break handler, so atomics: a worker counts itself in before
@@ -58,8 +61,10 @@ bool NextRemovalJob(std::shared_ptr<RemovalJob>& job) {
   // The first in order whose directory takes one more now.
   for (auto at = queued.begin(); at != queued.end(); ++at) {
     const AheadDirectory* of = (*at)->parent.get();
-    if (std::count(begun.begin(), begun.end(), of) >= kRemovalsOfADirectoryAtOnce) continue;
-    begun.push_back(of);
+    auto sameDirectory = [of](const RemovalJob* other) { return other->parent.get() == of; };
+    if (std::count_if(begun.begin(), begun.end(), sameDirectory) >= kRemovalsOfADirectoryAtOnce)
+      continue;
+    begun.push_back(at->get());
     job = std::move(*at);
     queued.erase(at);
     return true;
@@ -70,15 +75,29 @@ bool NextRemovalJob(std::shared_ptr<RemovalJob>& job) {
 void MakeRemoval(const std::shared_ptr<RemovalJob>& job) {
   bool removed = false;
   deleting.fetch_add(1);
-  if (!stopping.load()) removed = RemoveFileAhead(*job->parent, job->name);
+  if (!stopping.load()) removed = RemoveFileAhead(*job->parent, job->name, *job);
   deleting.fetch_sub(1);
   AheadLock hold;
-  begun.erase(std::find(begun.begin(), begun.end(), job->parent.get()));
+  begun.erase(std::find(begun.begin(), begun.end(), job.get()));
+  WakeTurns(awaitingTurn);
   job->parent.reset();
   job->removed = removed;
   job->done = true;
   unfinished.fetch_sub(1);
   NoteSettled();
+}
+
+bool TakeRemovalTurn(const RemovalJob& job) {
+  AheadLock hold;
+  auto before = [&job](const RemovalJob* other) {
+    return other->parent == job.parent && other->order < job.order;
+  };
+  while (std::any_of(begun.begin(), begun.end(), before)) {
+    ++awaitingTurn;
+    WaitForTurn();
+    --awaitingTurn;
+  }
+  return !stopping.load();
 }
 
 bool IssueAhead(const std::shared_ptr<Listing>& listing, ListedEntry& entry, std::string_view name) {
@@ -88,6 +107,7 @@ bool IssueAhead(const std::shared_ptr<Listing>& listing, ListedEntry& entry, std
   auto job = std::make_shared<RemovalJob>();
   job->parent = plan.parent;
   job->plan = plan.number;
+  job->order = ++issuedEver;
   job->name = entry.name;
   job->message = JoinPath(PlaceText(), name);
   job->size = entry.size;

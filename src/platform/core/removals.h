@@ -30,16 +30,20 @@ constexpr int64_t kStopLetsRemovalsFinishMs = 1000;
 // a failure does not wait for the deletions issued before it.
 Removal RemoveOrIssue(std::string_view name, int64_t& size, bool overlap);
 
-// Deletes file `name` of `parent`, the entry itself (a link, never its
-// target), if it is still, as it is now, a file the program deletes: the
-// status it was judged on is older than the deletion by the queue's wait.
-// Returns true when it was deleted, false when it was made read-only since
-// (refused by the system where it has a read-only bit, judged again where
-// it has none), is gone, or the deletion failed.
-bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name);
+struct RemovalJob;
+
+// Deletes file `name` of `parent` for `job`, the entry itself (a link,
+// never its target), if it is still, as it is now, a file the program
+// deletes: the status it was judged on is older than the deletion by the
+// queue's wait. Returns true when it was deleted, false when it was made
+// read-only since (refused by the system where it has a read-only bit,
+// judged again where it has none), is gone, the run stopped, or the
+// deletion failed.
+bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name, const RemovalJob& job);
 
 // How many deletions of one directory the workers make at once: more only
-// helps where the system makes them together.
+// helps where the system makes them together, or where one may prepare
+// while the one before it is made (it then waits in TakeRemovalTurn).
 extern const int kRemovalsOfADirectoryAtOnce;
 
 // How many deletions may be issued and not finished at once, in this and
@@ -69,8 +73,12 @@ void WaitForRemovals();
 // in: where deletions do not outlive their directory, waits for them.
 void LeavingDirectory();
 
+// For a backend's RemoveFileAhead, the lock not held: waits until every
+// deletion issued before `job` in its directory has been made. Returns
+// true when it may be made now, false when the run stops meanwhile.
+bool TakeRemovalTurn(const RemovalJob& job);
+
 // For the workers, the lock held: the next deletion to make, or false.
-struct RemovalJob;
 bool NextRemovalJob(std::shared_ptr<RemovalJob>& job);
 // For the workers, the lock not held: makes the deletion, unless the run is
 // stopping, then notes it done.

@@ -19,6 +19,11 @@ void UnlockAhead();
 void WaitForWork();
 // Wakes up to `count` workers waiting for work.
 void WakeWorkers(int count);
+// With the lock held, lets go of it until WakeTurns (or spuriously), then
+// holds it again: a worker's wait for a job of another worker to end.
+void WaitForTurn();
+// Wakes the `count` workers waiting in WaitForTurn, the lock held.
+void WakeTurns(int count);
 // With the lock held, lets go of it until NoteSettled (or spuriously), then
 // holds it again: the main flow's wait for a job. A signal's handler runs
 // meanwhile: the main flow never waits inside the stop gate.

@@ -108,12 +108,14 @@ bool RemoveEntry(const Listing& listing, const ListedEntry& entry) {
   return unlinkat(DirectoryFd(listing), name.c_str(), 0) == 0;
 }
 
-bool UnlinkIfRemovable(int dir, const char* name) {
+bool IsRemovableNow(int dir, const char* name) {
   struct stat st;
   if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  bool removable =
-      (S_ISREG(st.st_mode) && !(FileAttributes(st) & kAttrReadOnly)) || S_ISLNK(st.st_mode);
-  return removable && unlinkat(dir, name, 0) == 0;
+  return (S_ISREG(st.st_mode) && !(FileAttributes(st) & kAttrReadOnly)) || S_ISLNK(st.st_mode);
+}
+
+bool UnlinkIfRemovable(int dir, const char* name) {
+  return IsRemovableNow(dir, name) && unlinkat(dir, name, 0) == 0;
 }
 
 namespace {

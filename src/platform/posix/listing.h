@@ -62,12 +62,15 @@ inline uint32_t FileAttributes(const struct stat& st) {
 // as UnlinkIfRemovable. Returns true when it was deleted.
 bool RemoveEntry(const Listing& listing, const ListedEntry& entry);
 
-// Deletes entry `name` of the directory `dir` only if its status, read
-// again now, is of what the program deletes: a regular file its owner may
-// write, or a link (never followed). unlink asks nothing of a file's mode,
-// so a status read earlier would let a file made read-only since go.
-// Returns true when it was deleted, false when it is something else now,
-// is gone, or the deletion failed.
+// Returns true when entry `name` of the directory `dir`, its status read
+// now, is of what the program deletes: a regular file its owner may write,
+// or a link (never followed); false when it is something else or is gone.
+bool IsRemovableNow(int dir, const char* name);
+
+// Deletes entry `name` of the directory `dir` only if IsRemovableNow:
+// unlink asks nothing of a file's mode, so a status read earlier would let
+// a file made read-only since go. Returns true when it was deleted, false
+// when it is something else now, is gone, or the deletion failed.
 bool UnlinkIfRemovable(int dir, const char* name);
 
 // Appends the entries of the directory `fd` is open on for reading (and

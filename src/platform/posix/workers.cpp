@@ -13,6 +13,7 @@ namespace {
 
 pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t work = PTHREAD_COND_INITIALIZER;
+pthread_cond_t turns = PTHREAD_COND_INITIALIZER;
 // Posted, at most once ahead, each time a job moves on; the main flow waits
 // on it without the lock, as on Windows' auto-reset event.
 sem_t settled;
@@ -62,6 +63,10 @@ void UnlockAhead() {
 }
 
 void WaitForWork() { pthread_cond_wait(&work, &lock); }
+void WaitForTurn() { pthread_cond_wait(&turns, &lock); }
+void WakeTurns(int count) {
+  if (count > 0) pthread_cond_broadcast(&turns);
+}
 void WakeWorkers(int count) {
   if (count > 1)
     pthread_cond_broadcast(&work);

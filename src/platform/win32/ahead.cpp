@@ -53,7 +53,7 @@ bool ReadSubdirectoryAhead(const AheadDirectory& parent, const std::string& name
 // read ahead.
 bool ReadFileAhead(const AheadDirectory&, const std::string&, uint32_t&, int64_t&) { return false; }
 
-bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name) {
+bool RemoveFileAhead(const AheadDirectory& parent, const std::string& name, const RemovalJob&) {
   std::string literal = LiteralPath(JoinPath(parent.path, name));
   return !literal.empty() && DeleteFileA(literal.c_str()) != 0;
 }

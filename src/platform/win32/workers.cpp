@@ -64,6 +64,15 @@ void WakeWorkers(int count) {
   if (count > 0) ReleaseSemaphore(queued, count, nullptr);
 }
 
+// Here a directory's deletions go together and none waits its turn; should
+// one, a pause is a wait that loses no wake-up, with what XP has.
+void WaitForTurn() {
+  LeaveCriticalSection(&lock);
+  PauseBriefly();
+  EnterCriticalSection(&lock);
+}
+void WakeTurns(int) {}
+
 void WaitUntilSettled() {
   LeaveCriticalSection(&lock);
   WaitForSingleObject(settled, INFINITE);
