@@ -78,27 +78,23 @@ namespace {
 bool UnlinkBelow(const std::string& dirPath, const std::string& leaf) {
   Place* here = Here();
   if (here == nullptr) return false;
-  int at = here->fd.get();
+  Fd below;  // the component reached last, once one was
   bool reached = true;
   for (size_t pos = 0; reached && pos < dirPath.size();) {
     size_t end = dirPath.find('/', pos);
     std::string component = dirPath.substr(pos, end - pos);
-    int fd = openat(at, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int from = below ? below.get() : here->fd.get();
+    below = Fd(openat(from, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
     MountTag mount;
-    reached = fd >= 0 && IdentityWithMount(fd, st, mount) && SameMount(here->mount, mount, fd);
-    if (at != here->fd.get()) close(at);
-    at = fd;
+    reached = below && IdentityWithMount(below.get(), st, mount) &&
+              SameMount(here->mount, mount, below.get());
     pos = end + 1;
   }
+  if (!reached) return false;
   // The file is judged again where it is now.
-  bool removed = false;
-  if (reached) {
-    StopGate gate;
-    removed = UnlinkIfRemovable(at, leaf.c_str());
-  }
-  if (at >= 0 && at != here->fd.get()) close(at);
-  return removed;
+  StopGate gate;
+  return UnlinkIfRemovable(below ? below.get() : here->fd.get(), leaf.c_str());
 }
 
 }  // namespace
