@@ -38,8 +38,8 @@
 # (kelvo /S /N /Y) against sequential `xargs rm -f` and `xargs -P 16 rm -f`
 # of exactly the files the run must delete, with the requests per deleted
 # file and the most deletions the file system saw in flight at once; with
-# --net-writable the tree holds no read-only file, so no foreseen failure
-# makes the run wait for the deletions before it. Permission checks cost no request
+# --net-writable the tree holds no read-only file, so no failure is
+# foreseen (on Windows each waits for the deletions before it). Permission checks cost no request
 # (share clients answer them from their caches) unless --net-access. Needs
 # root or FUSE rights.
 #

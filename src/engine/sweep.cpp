@@ -83,8 +83,8 @@ void RemoveOne(std::string_view name) {
     return;
   }
   Removal removal = IssueRemoval(name, size);
-  // A failure foreseen comes after those of the deletions before it.
-  TakeRemovalsDone(removal == Removal::Failed);
+  // A failure foreseen comes after those known of the deletions before it.
+  TakeRemovalsDone(false);
   if (removal != Removal::Issued) CountRemoved(removal == Removal::Removed, size, path);
 }
 

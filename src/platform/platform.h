@@ -176,8 +176,10 @@ bool OverlapsRemovals();
 // after the same checks, the file's status read for it. Returns Removed,
 // with `size`, when it was deleted now; Issued, with `size`, when its
 // deletion is in flight (its result comes from NextRemovalDone); Failed when
-// it fails now: every deletion issued before it has finished by then, so
-// that its failure is told after theirs, where a sequential run tells it.
+// it fails now, where a sequential run tells it. On Windows every deletion
+// issued before it has finished by then, so that it is told after their
+// failures; on Linux, where waiting for them would stop the overlap, they
+// go on, and a failure of theirs is told as it comes.
 // A directory that refused a deletion has no more issued: each of its files
 // is then deleted, or fails, in its turn.
 enum class Removal { Removed, Issued, Failed };

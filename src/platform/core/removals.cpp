@@ -158,7 +158,7 @@ bool RemoveFile(std::string_view name, int64_t& size) {
 
 Removal IssueRemoval(std::string_view name, int64_t& size) {
   Removal removal = RemoveOrIssue(name, size, OverlapsRemovals());
-  if (removal == Removal::Failed) WaitForRemovals();
+  if (removal == Removal::Failed && kForeseenFailureWaitsForEarlier) WaitForRemovals();
   return removal;
 }
 

@@ -58,6 +58,17 @@ extern const int kRemovalsInFlight;
 // moved: the backend then calls LeavingDirectory before it leaves one.
 extern const bool kRemovalsOutliveTheirDirectory;
 
+// True where a failure foreseen waits for every deletion issued before it,
+// so that its line follows theirs as in a sequential run: where a
+// directory's deletions are made together, or all waited for as the descent
+// leaves it, the wait is short. False where a directory's deletions are
+// made one after another while the descent goes on: the wait would last as
+// long as all of those, and stop every later directory's deletions
+// meanwhile. The failure's line still comes right after its announcement;
+// a failure before it that nothing foretold may then be told after it, as
+// late as such a failure ever is.
+extern const bool kForeseenFailureWaitsForEarlier;
+
 // --- The core --------------------------------------------------------------
 
 // Returns true, having issued the deletion of `entry` of `listing` (a

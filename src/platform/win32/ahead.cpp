@@ -65,6 +65,9 @@ const int kRemovalsOfADirectoryAtOnce = kRemovalsAtOnce;
 const bool kRemovalsOutliveTheirDirectory = false;
 // As many as are made at once: a directory's deletions keep them all busy.
 const int kRemovalsInFlight = kRemovalsAtOnce;
+// All of them are the current directory's, made together: waiting for them
+// costs about one round trip.
+const bool kForeseenFailureWaitsForEarlier = true;
 
 AheadParent HereForAhead() {
   Place* here = Here();
