@@ -154,10 +154,10 @@ void ExpectNothingGoneUnannounced(const ScopedTree& tree, int pairs, const RunRe
   }
   // Each announced file is gone but the last, which may not be yet; every
   // other file is there. On a share the deletions are made on the workers,
-  // up to 64 issued at once (16 on Windows): a stop lets them finish while
+  // up to 128 issued at once (16 on Windows): a stop lets them finish while
   // the share answers, but a kill leaves those of the last announced that
   // no request had begun for.
-  const size_t mayStay = sig == SIGKILL && ReadingAhead() ? (UnderWine() ? 16 : 64) : 1;
+  const size_t mayStay = sig == SIGKILL && ReadingAhead() ? (UnderWine() ? 16 : 128) : 1;
   std::set<std::string> announced(names.begin(), names.end());
   EXPECT_EQ(announced.size(), names.size());
   std::vector<std::string> left = tree.Left();
